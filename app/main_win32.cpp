@@ -1,0 +1,28 @@
+// Entry point of the Windows program. The command line is not read.
+#include "frame.h"
+#include "toolkit/win32/win32_backend.h"
+#include <commctrl.h>
+#include <objbase.h>
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    // Load DLLs from the system directory only, never from beside the program or the
+    // current folder.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryA("");
+
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
+    InitCommonControlsEx(&icc);
+
+    int code = 0;
+    {
+        tk::win32::Win32Backend backend(instance);
+        tk::BackendInstaller install(backend);
+        Application app;
+        app.Start();
+        code = backend.runEventLoop();
+    }
+    CoUninitialize();
+    return code;
+}

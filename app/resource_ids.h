@@ -1,0 +1,15 @@
+/* Resource identifiers shared by the resource script and the code. */
+#ifndef LUMENO_RESOURCE_IDS_H
+#define LUMENO_RESOURCE_IDS_H
+
+#define IDI_PROGRAM          1
+#define IDI_PROGRAM_16       30001
+#define IDI_PROGRAM_32       30002
+#define IDC_HAND             2
+
+/* Pictures, stored as their original files (RCDATA) and decoded at load. */
+#define IDP_SCENE            100
+#define IDP_LOGO             101
+#define IDP_ICON_FIRST       110 /* 110..122: the thirteen applet icons, in index order */
+
+#endif

@@ -1,0 +1,132 @@
+// The narrow platform interface under the toolkit. Two implementations: the real Win32 one
+// (toolkit/win32) and an in-memory one with a virtual clock for unit tests (toolkit/headless).
+// Coordinates here are device pixels: client pixels of the window concerned, or screen pixels
+// where a name says so. The backend owns native resources; the toolkit owns the objects that
+// implement WindowEvents and always outlives the NativeWindow it created for them.
+#pragma once
+#include "types.h"
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tk {
+
+// A decoded image; immutable and shared between controls (copying a picture shares it).
+class Picture {
+public:
+    virtual ~Picture() = default;
+    virtual SizePx size() const = 0;
+};
+using PicturePtr = std::shared_ptr<const Picture>;
+
+// Drawing surface for one paint of one window, in that window's client pixels.
+class Canvas {
+public:
+    virtual ~Canvas() = default;
+    virtual void fill(RectPx r, Color c) = 0;
+    virtual void frame(RectPx r, Color c) = 0;          // 1-pixel outline inside r
+    virtual void sunkenEdge(RectPx r) = 0;              // 2-pixel 3-D sunken edge inside r
+    virtual void line(PointPx from, PointPx to, Color c) = 0; // 1 pixel wide, end point included
+    virtual void text(RectPx r, std::string_view s, const Font& f, Color c, Align a, bool wrap) = 0;
+    virtual void picture(const Picture& p, RectPx dest) = 0; // stretched when sizes differ
+};
+
+struct MouseEvent {
+    enum class Kind { Move, Down, Up, DoubleClick, CaptureLost };
+    Kind kind = Kind::Move;
+    short button = 0; // for Down/Up/DoubleClick: the one button; for Move: buttons held
+    short shift = 0;  // ShiftKey bits held
+    PointPx pos;      // client pixels
+};
+
+// What a native window asks of the toolkit object behind it.
+class WindowEvents {
+public:
+    virtual ~WindowEvents() = default;
+    virtual void paint(Canvas& canvas) = 0;
+    virtual void mouse(const MouseEvent& e) = 0;
+    virtual int cursorAt(PointPx p) = 0;             // cursor resource id, 0 for the default
+    virtual std::string toolTipAt(PointPx p) = 0;    // empty: no tool tip
+    virtual void timer(int id) = 0;
+    virtual void menuCommand(int id) = 0;
+    virtual void destroyed() = 0;                    // the native window is gone
+};
+
+struct MenuSpec {
+    std::string caption;             // "-" is a separator
+    int id = 0;                      // command id for items without children
+    std::vector<MenuSpec> items;     // a drop-down menu when not empty
+};
+
+enum class Frame {
+    FixedSingle,     // top-level: title bar and thin frame, not resizable
+    FixedToolWindow, // top-level: small title bar, close button only
+    None,            // child: no border
+    Flat,            // child: 1-pixel flat border
+    Sunken,          // child: 2-pixel 3-D sunken border
+};
+
+enum class Placement { Default, CenterActive };
+
+struct WindowSpec {
+    std::string caption;
+    Frame frame = Frame::FixedSingle;
+    SizePx clientSize;
+    PointPx position;                 // children: position of the outer edge in the parent's client
+    Placement placement = Placement::Default;
+    bool minimizeBox = false;
+    int iconResource = 0;             // 0: no icon
+    bool showInTaskbar = true;
+    std::vector<MenuSpec> menu;
+    Color background = SysColor::ButtonFace;
+};
+
+class NativeWindow {
+public:
+    virtual ~NativeWindow() = default; // destroys the window if it still exists
+    virtual void show() = 0;           // shows and activates (brings to front)
+    virtual void invalidate(RectPx r) = 0;
+    virtual void setBackground(Color c) = 0;
+    virtual void captureMouse() = 0;
+    virtual void releaseMouse() = 0;
+    virtual RectPx outerRect() const = 0; // screen pixels, frame included
+    virtual void startTimer(int id, int milliseconds) = 0; // (re)starts the countdown
+    virtual void stopTimer(int id) = 0;
+    virtual void refreshToolTip() = 0;    // the control under the pointer changed
+};
+
+class Backend {
+public:
+    virtual ~Backend() = default;
+    virtual std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events,
+                                                       NativeWindow* parent) = 0;
+    virtual PicturePtr loadPicture(int resourceId) = 0;
+    // Size of text in a font; wrapWidth > 0 word-wraps at that width.
+    virtual SizePx measureText(std::string_view text, const Font& font, int wrapWidth) = 0;
+    virtual int twipsPerPixelX() = 0;
+    virtual int twipsPerPixelY() = 0;
+    virtual void messageBox(std::string_view text, std::string_view title, int style) = 0;
+    // Starts a program of the system directory with the given command line and that directory
+    // as its current folder. Returns false when the start is refused.
+    virtual bool startSystemProgram(std::string_view programFile, std::string_view commandLine,
+                                    int showState) = 0;
+    virtual void shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
+                              std::string_view directory, int showCommand) = 0;
+    virtual PointPx cursorPos() = 0; // screen pixels
+    virtual void quit() = 0;         // leave the event loop
+};
+
+// The one backend of the process, installed by its owner for its lifetime.
+Backend& backend();
+class BackendInstaller {
+public:
+    explicit BackendInstaller(Backend& b);
+    ~BackendInstaller();
+    BackendInstaller(const BackendInstaller&) = delete;
+    BackendInstaller& operator=(const BackendInstaller&) = delete;
+private:
+    Backend* previous_;
+};
+
+} // namespace tk

@@ -1,0 +1,199 @@
+#include "controls.h"
+#include "container.h"
+
+namespace tk {
+
+// ---- Control ----
+
+RectPx Control::pixelRect() const
+{
+    if (!container_)
+        return {};
+    const int l = container_->PixelsX(left_), t = container_->PixelsY(top_);
+    return {l, t, l + container_->PixelsX(width_), t + container_->PixelsY(height_)};
+}
+
+void Control::invalidate() const
+{
+    if (container_ && visible_)
+        container_->invalidate(pixelRect());
+}
+
+void Control::Move(float left, float top) { Move(left, top, width_, height_); }
+
+void Control::Move(float left, float top, float width, float height)
+{
+    if (left == left_ && top == top_ && width == width_ && height == height_)
+        return;
+    invalidate();
+    left_ = left;
+    top_ = top;
+    width_ = width;
+    height_ = height;
+    invalidate();
+    moved();
+}
+
+void Control::SetVisible(bool v)
+{
+    if (v == visible_)
+        return;
+    invalidate();
+    visible_ = v;
+    invalidate();
+}
+
+// ---- Label ----
+
+void Label::Reset(const LabelDesign& d)
+{
+    left_ = d.left;
+    top_ = d.top;
+    width_ = d.width;
+    height_ = d.height;
+    caption_ = d.caption;
+    font_ = d.font;
+    foreColor_ = d.foreColor;
+    backColor_ = d.backColor;
+    opaque_ = d.opaque;
+    alignment_ = d.alignment;
+    autoSize_ = d.autoSize;
+    wordWrap_ = d.wordWrap;
+    border_ = d.border;
+    visible_ = d.visible;
+    toolTip_ = d.toolTip;
+    mouseIcon_ = d.mouseIcon;
+    fitToText();
+    invalidate();
+}
+
+void Label::SetCaption(std::string s)
+{
+    if (s == caption_)
+        return;
+    invalidate();
+    caption_ = std::move(s);
+    fitToText();
+    invalidate();
+}
+
+void Label::SetAutoSize(bool on)
+{
+    autoSize_ = on;
+    fitToText();
+}
+
+void Label::SetForeColor(Color c)
+{
+    foreColor_ = c;
+    invalidate();
+}
+
+// Auto-size keeps Left and Top: a word-wrapped label keeps its width and takes the height of
+// the wrapped text, any other takes the width and height of its one line.
+void Label::fitToText()
+{
+    if (!autoSize_ || !container_)
+        return;
+    const int edge = border_ == LabelBorder::Sunken ? 4 : 0;
+    Backend& b = backend();
+    if (wordWrap_) {
+        const int wrap = container_->PixelsX(width_) - edge;
+        const SizePx s = b.measureText(caption_, font_, wrap > 0 ? wrap : 1);
+        Move(left_, top_, width_, container_->ScaleY(s.cy + edge));
+    } else {
+        const SizePx s = b.measureText(caption_, font_, 0);
+        Move(left_, top_, container_->ScaleX(s.cx + edge), container_->ScaleY(s.cy + edge));
+    }
+}
+
+void Label::paint(Canvas& canvas) const
+{
+    RectPx r = pixelRect();
+    if (opaque_)
+        canvas.fill(r, backColor_);
+    if (border_ == LabelBorder::Sunken) {
+        canvas.sunkenEdge(r);
+        r = r.inflated(-2);
+    }
+    if (!caption_.empty())
+        canvas.text(r, caption_, font_, foreColor_, alignment_, true);
+}
+
+// ---- Image ----
+
+void Image::Reset(const ImageDesign& d)
+{
+    left_ = d.left;
+    top_ = d.top;
+    width_ = d.width;
+    height_ = d.height;
+    stretch_ = d.stretch;
+    visible_ = d.visible;
+    picture_.reset();
+    invalidate();
+}
+
+void Image::SetPicture(PicturePtr p)
+{
+    if (p == picture_)
+        return;
+    invalidate();
+    picture_ = std::move(p);
+    if (picture_ && !stretch_ && container_) {
+        const SizePx s = picture_->size();
+        Move(left_, top_, container_->ScaleX(s.cx), container_->ScaleY(s.cy));
+    }
+    invalidate();
+}
+
+void Image::paint(Canvas& canvas) const
+{
+    if (!picture_)
+        return;
+    const RectPx r = pixelRect();
+    if (stretch_) {
+        canvas.picture(*picture_, r);
+    } else {
+        const SizePx s = picture_->size();
+        canvas.picture(*picture_, {r.left, r.top, r.left + s.cx, r.top + s.cy});
+    }
+}
+
+// ---- Shape and Line ----
+
+void Shape::Reset(const ShapeDesign& d)
+{
+    left_ = d.left;
+    top_ = d.top;
+    width_ = d.width;
+    height_ = d.height;
+    fill_ = d.fillColor;
+    border_ = d.borderColor;
+    invalidate();
+}
+
+void Shape::paint(Canvas& canvas) const
+{
+    const RectPx r = pixelRect();
+    canvas.fill(r, fill_);
+    canvas.frame(r, border_);
+}
+
+void Line::Reset(const LineDesign& d)
+{
+    left_ = d.x1 < d.x2 ? d.x1 : d.x2;
+    top_ = d.y1 < d.y2 ? d.y1 : d.y2;
+    width_ = d.x1 < d.x2 ? d.x2 - d.x1 : d.x1 - d.x2;
+    height_ = d.y1 < d.y2 ? d.y2 - d.y1 : d.y1 - d.y2;
+    color_ = d.color;
+    invalidate();
+}
+
+void Line::paint(Canvas& canvas) const
+{
+    const RectPx r = pixelRect();
+    canvas.line({r.left, r.top}, {r.right, r.bottom}, color_);
+}
+
+} // namespace tk

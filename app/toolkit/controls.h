@@ -1,0 +1,162 @@
+// Windowless controls: label, image, shape and line. Each lives in one container (a form or a
+// picture box), which draws it in z-order and routes the mouse to it. Positions and sizes are
+// in the container's scale (twips or pixels) as float, so fractional moves accumulate. The
+// container does not own its controls: they are members of the window class that adds them.
+#pragma once
+#include "backend.h"
+#include <functional>
+#include <string>
+
+namespace tk {
+
+class Container;
+
+using MouseHandler = std::function<void(short button, short shift, float x, float y)>;
+
+class Control {
+public:
+    Control() = default;
+    virtual ~Control() = default;
+    Control(const Control&) = delete;
+    Control& operator=(const Control&) = delete;
+
+    float Left() const { return left_; }
+    float Top() const { return top_; }
+    float Width() const { return width_; }
+    float Height() const { return height_; }
+    bool Visible() const { return visible_; }
+    const std::string& ToolTipText() const { return toolTip_; }
+    int MouseIcon() const { return mouseIcon_; }
+
+    void Move(float left, float top);
+    void Move(float left, float top, float width, float height);
+    void SetLeft(float v) { Move(v, top_); }
+    void SetTop(float v) { Move(left_, v); }
+    void SetWidth(float v) { Move(left_, top_, v, height_); }
+    void SetHeight(float v) { Move(left_, top_, width_, v); }
+    void SetVisible(bool v);
+    void SetToolTipText(std::string s) { toolTip_ = std::move(s); }
+    void SetMouseIcon(int cursorResource) { mouseIcon_ = cursorResource; }
+
+    std::function<void()> Click;
+    std::function<void()> DblClick;
+    MouseHandler MouseDown, MouseUp, MouseMove;
+
+    // Toolkit internals.
+    void attachTo(Container& c) { container_ = &c; }
+    Container* container() const { return container_; }
+    RectPx pixelRect() const; // in the container's client pixels
+    virtual void paint(Canvas&) const {}
+    virtual bool takesMouse() const { return true; }
+
+protected:
+    void invalidate() const;
+    virtual void moved() {}
+
+    Container* container_ = nullptr;
+    float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+    bool visible_ = true;
+    std::string toolTip_;
+    int mouseIcon_ = 0;
+};
+
+enum class LabelBorder { None, Sunken };
+
+struct LabelDesign {
+    float left = 0, top = 0, width = 0, height = 0;
+    std::string caption;
+    Font font;
+    Color foreColor = SysColor::ButtonText;
+    Color backColor = SysColor::ButtonFace;
+    bool opaque = true;
+    Align alignment = Align::Left;
+    bool autoSize = false;
+    bool wordWrap = false;
+    LabelBorder border = LabelBorder::None;
+    bool visible = true;
+    std::string toolTip;
+    int mouseIcon = 0;
+};
+
+class Label : public Control {
+public:
+    void Reset(const LabelDesign& d);
+
+    const std::string& Caption() const { return caption_; }
+    void SetCaption(std::string s);
+    bool AutoSize() const { return autoSize_; }
+    void SetAutoSize(bool on);
+    Color ForeColor() const { return foreColor_; }
+    void SetForeColor(Color c);
+    const Font& GetFont() const { return font_; }
+
+    void paint(Canvas& canvas) const override;
+
+private:
+    void fitToText();
+    std::string caption_;
+    Font font_;
+    Color foreColor_ = SysColor::ButtonText;
+    Color backColor_ = SysColor::ButtonFace;
+    bool opaque_ = true;
+    Align alignment_ = Align::Left;
+    bool autoSize_ = false;
+    bool wordWrap_ = false;
+    LabelBorder border_ = LabelBorder::None;
+};
+
+struct ImageDesign {
+    float left = 0, top = 0, width = 0, height = 0;
+    bool stretch = false;
+    bool visible = true;
+};
+
+// Without a picture an image draws nothing but still takes the mouse over its rectangle.
+class Image : public Control {
+public:
+    void Reset(const ImageDesign& d);
+
+    const PicturePtr& Picture() const { return picture_; }
+    void SetPicture(PicturePtr p); // sizes itself to the picture unless stretched
+
+    void paint(Canvas& canvas) const override;
+
+private:
+    PicturePtr picture_;
+    bool stretch_ = false;
+};
+
+struct ShapeDesign {
+    float left = 0, top = 0, width = 0, height = 0;
+    Color fillColor = RGB(0, 0, 0);
+    Color borderColor = SysColor::WindowText;
+};
+
+// A filled rectangle with a 1-pixel border; decoration only.
+class Shape : public Control {
+public:
+    void Reset(const ShapeDesign& d);
+    void paint(Canvas& canvas) const override;
+    bool takesMouse() const override { return false; }
+
+private:
+    Color fill_ = 0, border_ = 0;
+};
+
+struct LineDesign {
+    float x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    Color color = SysColor::WindowText;
+};
+
+// A 1-pixel line; decoration only.
+class Line : public Control {
+public:
+    void Reset(const LineDesign& d);
+    void paint(Canvas& canvas) const override;
+    bool takesMouse() const override { return false; }
+
+private:
+    Color color_ = 0;
+};
+
+} // namespace tk

@@ -1,0 +1,165 @@
+#include "form.h"
+#include <algorithm>
+
+namespace tk {
+
+namespace {
+// Forms whose native window exists; the program ends when the last one closes.
+std::vector<Form*>& openForms()
+{
+    static std::vector<Form*> forms;
+    return forms;
+}
+}
+
+// ---- Timer ----
+
+void Timer::Reset(int intervalMs, bool enabled)
+{
+    interval_ = intervalMs;
+    enabled_ = enabled;
+}
+
+void Timer::SetInterval(int ms)
+{
+    interval_ = ms;
+    restart();
+}
+
+void Timer::SetEnabled(bool on)
+{
+    enabled_ = on;
+    restart();
+}
+
+void Timer::restart()
+{
+    NativeWindow* w = form_ ? form_->nativeWindow() : nullptr;
+    if (!w)
+        return;
+    if (enabled_ && interval_ > 0)
+        w->startTimer(id_, interval_);
+    else
+        w->stopTimer(id_);
+}
+
+// ---- Form ----
+
+Form::~Form()
+{
+    forgetWindow();
+    releaseNative();
+}
+
+void Form::SetDesign(const FormDesign& d)
+{
+    design_ = d;
+    resetContainer(d.scale, d.backColor);
+}
+
+void Form::AddTimer(Timer& t)
+{
+    timers_.push_back(&t);
+    t.attachTo(*this, static_cast<int>(timers_.size()));
+}
+
+void Form::SetMenuBar(std::vector<MenuItem*> menus) { menus_ = std::move(menus); }
+
+void Form::Load()
+{
+    controls_.clear();
+    timers_.clear();
+    menus_.clear();
+    commands_.clear();
+    Layout();
+
+    auto toSpec = [this](auto& self, const MenuItem& item) -> MenuSpec {
+        MenuSpec spec{item.Caption, 0, {}};
+        if (item.Items.empty() && item.Caption != "-") {
+            commands_.push_back(const_cast<MenuItem*>(&item));
+            spec.id = static_cast<int>(commands_.size());
+        }
+        for (const MenuItem* child : item.Items)
+            spec.items.push_back(self(self, *child));
+        return spec;
+    };
+
+    WindowSpec spec;
+    spec.caption = design_.caption;
+    spec.frame = design_.frame;
+    spec.clientSize = {int(design_.clientWidth) / TwipsPerPixelX(), int(design_.clientHeight) / TwipsPerPixelY()};
+    spec.placement = design_.placement;
+    spec.minimizeBox = design_.minimizeBox;
+    spec.iconResource = design_.iconResource;
+    spec.showInTaskbar = design_.showInTaskbar;
+    spec.background = design_.backColor;
+    for (const MenuItem* m : menus_)
+        spec.menu.push_back(toSpec(toSpec, *m));
+
+    native_ = backend().createWindow(spec, *this, nullptr);
+    openForms().push_back(this);
+    createChildWindows();
+    for (Timer* t : timers_)
+        t->restart();
+    Form_Load();
+}
+
+void Form::Show()
+{
+    if (!native_)
+        Load();
+    if (native_)
+        native_->show();
+}
+
+void Form::Unload()
+{
+    if (!native_)
+        return;
+    forgetWindow();
+    releaseNative();
+}
+
+float Form::Left() const { return native_ ? float(native_->outerRect().left * TwipsPerPixelX()) : 0.0f; }
+float Form::Top() const { return native_ ? float(native_->outerRect().top * TwipsPerPixelY()) : 0.0f; }
+float Form::Width() const { return native_ ? float(native_->outerRect().width() * TwipsPerPixelX()) : 0.0f; }
+
+void Form::menuCommand(int id)
+{
+    if (id >= 1 && id <= static_cast<int>(commands_.size()) && commands_[id - 1]->Click)
+        commands_[id - 1]->Click();
+}
+
+void Form::timer(int id)
+{
+    if (id >= 1 && id <= static_cast<int>(timers_.size()) && timers_[id - 1]->OnTimer)
+        timers_[id - 1]->OnTimer();
+}
+
+void Form::destroyed()
+{
+    releaseNative();
+    forgetWindow();
+}
+
+void Form::forgetWindow()
+{
+    auto& forms = openForms();
+    const auto it = std::find(forms.begin(), forms.end(), this);
+    if (it == forms.end())
+        return;
+    forms.erase(it);
+    if (forms.empty())
+        backend().quit();
+}
+
+void EndProgram()
+{
+    // Copy first: each unload takes its form off the list.
+    const std::vector<Form*> forms = openForms();
+    for (Form* f : forms)
+        f->Unload();
+    backend().quit();
+}
+
+} // namespace tk

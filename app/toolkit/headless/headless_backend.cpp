@@ -1,0 +1,364 @@
+#include "headless_backend.h"
+#include "../../resource_ids.h"
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+#ifndef LUMENO_ART_DIR
+#error "LUMENO_ART_DIR must name the art folder"
+#endif
+
+namespace tk::headless {
+
+namespace {
+
+constexpr SizePx kScreen{1024, 768};
+
+// Frame metrics of the platform's classic look: 3-pixel fixed frame, 18-pixel caption,
+// 19-pixel menu bar, 16-pixel tool caption.
+struct FrameMetrics { int left, top, right, bottom; };
+FrameMetrics metricsFor(const WindowSpec& s)
+{
+    switch (s.frame) {
+    case Frame::FixedSingle: return {3, 3 + 18 + (s.menu.empty() ? 0 : 19), 3, 3};
+    case Frame::FixedToolWindow: return {3, 19, 3, 3};
+    case Frame::None: return {0, 0, 0, 0};
+    case Frame::Flat: return {1, 1, 1, 1};
+    case Frame::Sunken: return {2, 2, 2, 2};
+    }
+    return {0, 0, 0, 0};
+}
+
+class RecordingCanvas final : public Canvas {
+public:
+    std::vector<DrawOp> ops;
+    void fill(RectPx r, Color c) override { ops.push_back({DrawOp::Kind::Fill, r, c, {}, nullptr}); }
+    void frame(RectPx r, Color c) override { ops.push_back({DrawOp::Kind::Frame, r, c, {}, nullptr}); }
+    void sunkenEdge(RectPx r) override { ops.push_back({DrawOp::Kind::SunkenEdge, r, 0, {}, nullptr}); }
+    void line(PointPx a, PointPx b, Color c) override
+    {
+        ops.push_back({DrawOp::Kind::Line, {a.x, a.y, b.x, b.y}, c, {}, nullptr});
+    }
+    void text(RectPx r, std::string_view s, const Font&, Color c, Align, bool) override
+    {
+        ops.push_back({DrawOp::Kind::Text, r, c, std::string(s), nullptr});
+    }
+    void picture(const Picture& p, RectPx dest) override
+    {
+        ops.push_back({DrawOp::Kind::Picture, dest, 0, {}, &p});
+    }
+};
+
+class HeadlessPicture final : public Picture {
+public:
+    explicit HeadlessPicture(SizePx s) : size_(s) {}
+    SizePx size() const override { return size_; }
+private:
+    SizePx size_;
+};
+
+std::string artFileFor(int id)
+{
+    if (id == IDP_SCENE)
+        return "scene.jpg";
+    if (id == IDP_LOGO)
+        return "logo.gif";
+    if (id >= IDP_ICON_FIRST && id < IDP_ICON_FIRST + 13) {
+        const int i = id - IDP_ICON_FIRST;
+        return std::string("icon") + char('0' + i / 10) + char('0' + i % 10) + ".bmp";
+    }
+    return {};
+}
+
+// Reads the pixel size from a BMP, GIF or JPEG header.
+SizePx imageSize(const std::vector<unsigned char>& f)
+{
+    auto le16 = [&](std::size_t o) { return int(f[o] | f[o + 1] << 8); };
+    auto le32 = [&](std::size_t o) { return int(f[o] | f[o + 1] << 8 | f[o + 2] << 16 | unsigned(f[o + 3]) << 24); };
+    auto be16 = [&](std::size_t o) { return int(f[o] << 8 | f[o + 1]); };
+    if (f.size() > 26 && f[0] == 'B' && f[1] == 'M')
+        return {le32(18), std::abs(le32(22))};
+    if (f.size() > 10 && f[0] == 'G' && f[1] == 'I' && f[2] == 'F')
+        return {le16(6), le16(8)};
+    for (std::size_t o = 2; o + 9 < f.size();) { // JPEG: walk the markers to the frame header
+        if (f[o] != 0xFF)
+            break;
+        const int marker = f[o + 1];
+        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
+            return {be16(o + 7), be16(o + 5)};
+        o += 2 + std::size_t(be16(o + 2));
+    }
+    return {};
+}
+
+} // namespace
+
+// ---- HeadlessWindow ----
+
+HeadlessWindow::HeadlessWindow(HeadlessBackend& b, const WindowSpec& s, WindowEvents& e, HeadlessWindow* p)
+    : backend(b), spec(s), events(&e), parent(p)
+{
+    const FrameMetrics m = metricsFor(spec);
+    const int w = spec.clientSize.cx + m.left + m.right, h = spec.clientSize.cy + m.top + m.bottom;
+    PointPx at = spec.position;
+    if (!parent) {
+        if (spec.placement == Placement::CenterActive)
+            at = {(kScreen.cx - w) / 2, (kScreen.cy - h) / 2};
+        else
+            at = {40, 30};
+    } else {
+        const RectPx pc = parent->clientInParent();
+        const FrameMetrics pm = metricsFor(parent->spec);
+        const int originX = parent->parent ? pc.left : parent->outer.left + pm.left;
+        const int originY = parent->parent ? pc.top : parent->outer.top + pm.top;
+        at = {originX + spec.position.x, originY + spec.position.y};
+    }
+    outer = {at.x, at.y, at.x + w, at.y + h};
+    visible = parent != nullptr;
+}
+
+HeadlessWindow::~HeadlessWindow()
+{
+    events = nullptr;
+    backend.forget(this);
+}
+
+void HeadlessWindow::show()
+{
+    visible = true;
+    ++showCount;
+}
+
+void HeadlessWindow::captureMouse() { backend.capture = this; }
+
+void HeadlessWindow::releaseMouse()
+{
+    if (backend.capture == this)
+        backend.capture = nullptr;
+}
+
+void HeadlessWindow::startTimer(int id, int milliseconds)
+{
+    timers[id] = {milliseconds, backend.now() + milliseconds, backend.nextTimerOrder++};
+}
+
+void HeadlessWindow::stopTimer(int id) { timers.erase(id); }
+
+void HeadlessWindow::close()
+{
+    // As the platform does: the toolkit hears of it and drops this object.
+    if (events)
+        events->destroyed();
+}
+
+std::vector<DrawOp> HeadlessWindow::paint()
+{
+    RecordingCanvas canvas;
+    if (events)
+        events->paint(canvas);
+    return canvas.ops;
+}
+
+RectPx HeadlessWindow::clientInParent() const
+{
+    const FrameMetrics m = metricsFor(spec);
+    RectPx screenClient{outer.left + m.left, outer.top + m.top, outer.right - m.right, outer.bottom - m.bottom};
+    const HeadlessWindow* top = this;
+    while (top->parent)
+        top = top->parent;
+    const FrameMetrics tm = metricsFor(top->spec);
+    const int ox = top->outer.left + tm.left, oy = top->outer.top + tm.top;
+    return {screenClient.left - ox, screenClient.top - oy, screenClient.right - ox, screenClient.bottom - oy};
+}
+
+// ---- HeadlessBackend ----
+
+HeadlessBackend::HeadlessBackend() = default;
+HeadlessBackend::~HeadlessBackend() = default;
+
+std::unique_ptr<NativeWindow> HeadlessBackend::createWindow(const WindowSpec& spec, WindowEvents& events,
+                                                            NativeWindow* parent)
+{
+    auto w = std::make_unique<HeadlessWindow>(*this, spec, events, static_cast<HeadlessWindow*>(parent));
+    windows_.push_back(w.get());
+    return w;
+}
+
+void HeadlessBackend::forget(HeadlessWindow* w)
+{
+    windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
+    if (capture == w)
+        capture = nullptr;
+}
+
+PicturePtr HeadlessBackend::loadPicture(int resourceId)
+{
+    const std::string name = artFileFor(resourceId);
+    if (name.empty())
+        return nullptr;
+    std::ifstream in(std::string(LUMENO_ART_DIR) + "/" + name, std::ios::binary);
+    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
+    const SizePx s = imageSize(bytes);
+    return s.cx > 0 ? std::make_shared<HeadlessPicture>(s) : nullptr;
+}
+
+// Deterministic metrics: a character is half the font's pixel size wide, a line 1.25 times
+// its pixel size high; wrapping breaks at blanks.
+SizePx HeadlessBackend::measureText(std::string_view text, const Font& font, int wrapWidth)
+{
+    const float px = font.points * 96.0f / 72.0f;
+    const int charW = std::max(1, int(std::lround(px * 0.5f)));
+    const int lineH = int(std::lround(px * 1.25f));
+    if (wrapWidth <= 0)
+        return {int(text.size()) * charW, lineH};
+    int lines = 0, lineChars = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t end = text.find(' ', i);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const int word = int(end - i);
+        const int needed = lineChars == 0 ? word : lineChars + 1 + word;
+        if (lineChars > 0 && needed * charW > wrapWidth) {
+            ++lines;
+            lineChars = word;
+        } else {
+            lineChars = needed;
+        }
+        i = end + 1;
+    }
+    return {wrapWidth, (lines + 1) * lineH};
+}
+
+void HeadlessBackend::messageBox(std::string_view text, std::string_view title, int style)
+{
+    messageBoxes.push_back({std::string(text), std::string(title), style});
+    if (duringMessageBox)
+        duringMessageBox();
+}
+
+bool HeadlessBackend::startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState)
+{
+    if (refuseProcessStarts)
+        return false;
+    processStarts.push_back({std::string(programFile), std::string(commandLine), showState});
+    return true;
+}
+
+void HeadlessBackend::shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
+                                   std::string_view directory, int showCommand)
+{
+    shellCalls.push_back({std::string(verb), std::string(file), std::string(parameters), std::string(directory),
+                          showCommand});
+}
+
+std::vector<HeadlessWindow*> HeadlessBackend::topLevelWindows() const
+{
+    std::vector<HeadlessWindow*> out;
+    for (HeadlessWindow* w : windows_)
+        if (!w->parent)
+            out.push_back(w);
+    return out;
+}
+
+HeadlessWindow* HeadlessBackend::findWindow(std::string_view caption) const
+{
+    for (HeadlessWindow* w : windows_)
+        if (!w->parent && w->spec.caption == caption)
+            return w;
+    return nullptr;
+}
+
+void HeadlessBackend::deliver(HeadlessWindow& top, MouseEvent e)
+{
+    // Client point of `top` -> the window that gets it: the capture holder, else the deepest
+    // child whose client area holds the point. A point on a child's border goes to nobody.
+    HeadlessWindow* target = capture;
+    if (!target) {
+        target = &top;
+        for (bool descended = true; descended;) {
+            descended = false;
+            for (HeadlessWindow* w : windows_) {
+                if (w->parent != target)
+                    continue;
+                const RectPx client = w->clientInParent();
+                const RectPx border = client.inflated(metricsFor(w->spec).left);
+                if (client.contains(e.pos)) {
+                    target = w;
+                    descended = true;
+                    break;
+                }
+                if (border.contains(e.pos))
+                    return;
+            }
+        }
+    }
+    if (target->parent) {
+        const RectPx c = target->clientInParent();
+        e.pos = {e.pos.x - c.left, e.pos.y - c.top};
+    }
+    if (target->events)
+        target->events->mouse(e);
+}
+
+void HeadlessBackend::mouseMove(HeadlessWindow& top, PointPx p, short buttons, short shift)
+{
+    deliver(top, {MouseEvent::Kind::Move, buttons, shift, p});
+}
+
+void HeadlessBackend::mouseDown(HeadlessWindow& top, PointPx p, short button, short shift)
+{
+    deliver(top, {MouseEvent::Kind::Down, button, shift, p});
+}
+
+void HeadlessBackend::mouseUp(HeadlessWindow& top, PointPx p, short button, short shift)
+{
+    deliver(top, {MouseEvent::Kind::Up, button, shift, p});
+}
+
+void HeadlessBackend::doubleClickPress(HeadlessWindow& top, PointPx p, short button, short shift)
+{
+    deliver(top, {MouseEvent::Kind::DoubleClick, button, shift, p});
+}
+
+void HeadlessBackend::click(HeadlessWindow& top, PointPx p)
+{
+    mouseDown(top, p);
+    mouseUp(top, p);
+}
+
+void HeadlessBackend::doubleClick(HeadlessWindow& top, PointPx p)
+{
+    click(top, p);
+    doubleClickPress(top, p);
+    mouseUp(top, p);
+}
+
+void HeadlessBackend::advance(long long milliseconds)
+{
+    const long long until = now_ + milliseconds;
+    for (;;) {
+        HeadlessWindow* owner = nullptr;
+        int id = 0;
+        const HeadlessWindow::TimerState* next = nullptr;
+        for (HeadlessWindow* w : windows_)
+            for (auto& [timerId, t] : w->timers)
+                if (t.due <= until && (!next || t.due < next->due || (t.due == next->due && t.order < next->order))) {
+                    next = &t;
+                    owner = w;
+                    id = timerId;
+                }
+        if (!next)
+            break;
+        now_ = next->due;
+        auto& t = owner->timers[id];
+        t.due = now_ + t.interval;
+        t.order = nextTimerOrder++;
+        if (owner->events)
+            owner->events->timer(id);
+    }
+    now_ = until;
+}
+
+} // namespace tk::headless

@@ -1,0 +1,116 @@
+// An in-memory backend for native unit tests: windows are records, time is a virtual clock that
+// the test advances, text metrics are deterministic, pictures carry the sizes of the real art
+// files, and process starts, shell calls and message boxes are recorded instead of performed.
+// Input is injected in a top-level window's client pixels and reaches the window under the
+// point (or the one holding the capture), as the platform would deliver it.
+#pragma once
+#include "../backend.h"
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tk::headless {
+
+class HeadlessBackend;
+
+struct DrawOp {
+    enum class Kind { Fill, Frame, SunkenEdge, Line, Text, Picture } kind;
+    RectPx rect;
+    Color color = 0;
+    std::string text;
+    const Picture* picture = nullptr;
+};
+
+class HeadlessWindow final : public NativeWindow {
+public:
+    HeadlessWindow(HeadlessBackend& b, const WindowSpec& spec, WindowEvents& events, HeadlessWindow* parent);
+    ~HeadlessWindow() override;
+
+    void show() override;
+    void invalidate(RectPx) override { ++invalidations; }
+    void setBackground(Color c) override { spec.background = c; }
+    void captureMouse() override;
+    void releaseMouse() override;
+    RectPx outerRect() const override { return outer; }
+    void startTimer(int id, int milliseconds) override;
+    void stopTimer(int id) override;
+    void refreshToolTip() override {}
+
+    // What a test may look at or do.
+    void close();                  // the user's close box
+    std::vector<DrawOp> paint();   // one full paint, recorded
+    RectPx clientInParent() const; // children: client area in the parent's client pixels
+
+    HeadlessBackend& backend;
+    WindowSpec spec;
+    WindowEvents* events;
+    HeadlessWindow* parent;
+    RectPx outer;                  // screen pixels
+    bool visible = false;
+    int showCount = 0;
+    int invalidations = 0;
+    struct TimerState { int interval; long long due; long long order; };
+    std::map<int, TimerState> timers;
+};
+
+class HeadlessBackend final : public Backend {
+public:
+    HeadlessBackend();
+    ~HeadlessBackend() override;
+
+    // Backend
+    std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events,
+                                               NativeWindow* parent) override;
+    PicturePtr loadPicture(int resourceId) override;
+    SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override;
+    int twipsPerPixelX() override { return 15; }
+    int twipsPerPixelY() override { return 15; }
+    void messageBox(std::string_view text, std::string_view title, int style) override;
+    bool startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState) override;
+    void shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
+                      std::string_view directory, int showCommand) override;
+    PointPx cursorPos() override { return cursor; }
+    void quit() override { quitRequested = true; }
+
+    // Windows
+    std::vector<HeadlessWindow*> topLevelWindows() const; // alive, in creation order
+    HeadlessWindow* findWindow(std::string_view caption) const;
+
+    // Input, in the top-level window's client pixels.
+    void mouseMove(HeadlessWindow& top, PointPx p, short buttons = 0, short shift = 0);
+    void mouseDown(HeadlessWindow& top, PointPx p, short button = 1, short shift = 0);
+    void mouseUp(HeadlessWindow& top, PointPx p, short button = 1, short shift = 0);
+    void doubleClickPress(HeadlessWindow& top, PointPx p, short button = 1, short shift = 0);
+    void click(HeadlessWindow& top, PointPx p);       // press and release of the left button
+    void doubleClick(HeadlessWindow& top, PointPx p); // click, then the second press and release
+
+    // Virtual clock
+    void advance(long long milliseconds);
+    long long now() const { return now_; }
+
+    // Records
+    struct ProcessStart { std::string program, commandLine; int showState; };
+    struct ShellCall { std::string verb, file, parameters, directory; int showCommand; };
+    struct MessageBoxCall { std::string text, title; int style; };
+    std::vector<ProcessStart> processStarts;
+    std::vector<ShellCall> shellCalls;
+    std::vector<MessageBoxCall> messageBoxes;
+    std::function<void()> duringMessageBox; // runs while the box is "open"
+    bool refuseProcessStarts = false;
+    bool quitRequested = false;
+    PointPx cursor;                          // screen pixels
+
+    // Internals used by HeadlessWindow.
+    void forget(HeadlessWindow* w);
+    HeadlessWindow* capture = nullptr;
+    long long nextTimerOrder = 0;
+
+private:
+    void deliver(HeadlessWindow& top, MouseEvent e);
+    std::vector<HeadlessWindow*> windows_;
+    long long now_ = 0;
+    int nextDefaultPosition_ = 0;
+};
+
+} // namespace tk::headless

@@ -1,0 +1,164 @@
+#include "win32_backend.h"
+#include "win32_picture.h"
+#include "win32_window.h"
+#include <wincodec.h>
+#include <string>
+
+namespace tk::win32 {
+
+namespace {
+
+std::string systemDirectory()
+{
+    char dir[MAX_PATH]{};
+    const UINT n = GetSystemDirectoryA(dir, MAX_PATH);
+    return n > 0 && n < MAX_PATH ? std::string(dir, n) : std::string();
+}
+
+// Binds an export of a system DLL by name, loading the DLL from the system directory only.
+FARPROC systemExport(const char* dll, const char* name)
+{
+    const std::string dir = systemDirectory();
+    if (dir.empty())
+        return nullptr;
+    const std::string path = dir + "\\" + dll;
+    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return module ? GetProcAddress(module, name) : nullptr; // kept loaded for the process's life
+}
+
+bool isPlainFileName(std::string_view name)
+{
+    return !name.empty() && name.find_first_of("\\/:") == std::string_view::npos && name != "." && name != "..";
+}
+
+int logPixels(int index)
+{
+    WindowDc screen(nullptr);
+    const int dpi = GetDeviceCaps(screen.get(), index);
+    return dpi > 0 ? dpi : 96;
+}
+
+} // namespace
+
+Win32Backend::Win32Backend(HINSTANCE instance) : instance_(instance)
+{
+    CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                     reinterpret_cast<void**>(&wic_));
+}
+
+Win32Backend::~Win32Backend()
+{
+    if (wic_)
+        wic_->Release();
+}
+
+int Win32Backend::runEventLoop()
+{
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return int(msg.wParam);
+}
+
+std::unique_ptr<NativeWindow> Win32Backend::createWindow(const WindowSpec& spec, WindowEvents& events,
+                                                         NativeWindow* parent)
+{
+    HWND parentHwnd = parent ? static_cast<Win32Window*>(parent)->hwnd() : nullptr;
+    return std::make_unique<Win32Window>(*this, spec, events, parentHwnd);
+}
+
+PicturePtr Win32Backend::loadPicture(int resourceId)
+{
+    HRSRC res = FindResourceA(instance_, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+    HGLOBAL data = res ? LoadResource(instance_, res) : nullptr;
+    const void* bytes = data ? LockResource(data) : nullptr;
+    if (!bytes || !wic_)
+        return nullptr;
+    return Win32Picture::decode(*wic_, bytes, SizeofResource(instance_, res));
+}
+
+HFONT Win32Backend::font(const Font& f)
+{
+    std::string key = f.face + '|' + std::to_string(f.points) + '|' + char('0' + f.bold) + char('0' + f.italic) +
+                      char('0' + f.underline);
+    UniqueFont& slot = fonts_[key];
+    if (!slot) {
+        const int height = -int(f.points * float(logPixels(LOGPIXELSY)) / 72.0f + 0.5f);
+        slot.reset(CreateFontA(height, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, f.italic, f.underline, FALSE,
+                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                               DEFAULT_PITCH | FF_SWISS, f.face.c_str()));
+    }
+    return slot.get();
+}
+
+SizePx Win32Backend::measureText(std::string_view text, const Font& f, int wrapWidth)
+{
+    WindowDc screen(nullptr);
+    SelectScope select(screen.get(), font(f));
+    TEXTMETRICA tm{};
+    GetTextMetricsA(screen.get(), &tm);
+    if (text.empty())
+        return {0, int(tm.tmHeight)};
+    const std::string copy(text);
+    RECT r{0, 0, wrapWidth > 0 ? wrapWidth : 0, 0};
+    const UINT format = DT_CALCRECT | DT_NOPREFIX | (wrapWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE);
+    DrawTextA(screen.get(), copy.c_str(), int(copy.size()), &r, format);
+    return {wrapWidth > 0 ? wrapWidth : int(r.right - r.left), int(r.bottom - r.top)};
+}
+
+int Win32Backend::twipsPerPixelX() { return 1440 / logPixels(LOGPIXELSX); }
+int Win32Backend::twipsPerPixelY() { return 1440 / logPixels(LOGPIXELSY); }
+
+void Win32Backend::messageBox(std::string_view text, std::string_view title, int style)
+{
+    // Modal to the whole program: every window of this thread waits for the box.
+    const std::string t(text), c(title);
+    MessageBoxA(nullptr, t.c_str(), c.c_str(), UINT(style) | MB_TASKMODAL);
+}
+
+bool Win32Backend::startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState)
+{
+    // By full path and with the system directory as current folder, so that no program or
+    // file planted beside us or in our current folder is started or loaded in its place.
+    const std::string dir = systemDirectory();
+    if (dir.empty() || !isPlainFileName(programFile))
+        return false;
+    const std::string program = dir + "\\" + std::string(programFile);
+    std::string line(commandLine); // CreateProcess may write into its command line
+    STARTUPINFOA si{};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESHOWWINDOW;
+    si.wShowWindow = WORD(showState);
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, dir.c_str(), &si, &pi))
+        return false;
+    UniqueHandle process(pi.hProcess), thread(pi.hThread); // held by nobody: closed at once
+    return true;
+}
+
+void Win32Backend::shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
+                                std::string_view directory, int showCommand)
+{
+    using ShellExecuteFn = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
+    static const auto fn = reinterpret_cast<ShellExecuteFn>(reinterpret_cast<void*>(systemExport("shell32.dll", "ShellExecuteA")));
+    if (!fn)
+        return;
+    const std::string v(verb), f(file), p(parameters), d(directory);
+    fn(nullptr, v.c_str(), f.c_str(), p.c_str(), d.c_str(), showCommand);
+}
+
+PointPx Win32Backend::cursorPos()
+{
+    using GetCursorPosFn = BOOL(WINAPI*)(LPPOINT);
+    static const auto fn = reinterpret_cast<GetCursorPosFn>(reinterpret_cast<void*>(systemExport("user32.dll", "GetCursorPos")));
+    POINT p{};
+    if (fn)
+        fn(&p);
+    return {p.x, p.y};
+}
+
+void Win32Backend::quit() { PostQuitMessage(0); }
+
+} // namespace tk::win32

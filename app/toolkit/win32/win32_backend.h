@@ -1,0 +1,43 @@
+// The real backend: Win32 windows and GDI drawing, pictures decoded with WIC. Window messages
+// are decoded here once; the toolkit above sees typed events only.
+#pragma once
+#include "../backend.h"
+#include "handles.h"
+#include <map>
+#include <string>
+
+struct IWICImagingFactory;
+
+namespace tk::win32 {
+
+class Win32Backend final : public Backend {
+public:
+    explicit Win32Backend(HINSTANCE instance);
+    ~Win32Backend() override;
+
+    int runEventLoop();
+
+    std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events,
+                                               NativeWindow* parent) override;
+    PicturePtr loadPicture(int resourceId) override;
+    SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override;
+    int twipsPerPixelX() override;
+    int twipsPerPixelY() override;
+    void messageBox(std::string_view text, std::string_view title, int style) override;
+    bool startSystemProgram(std::string_view programFile, std::string_view commandLine,
+                            int showState) override;
+    void shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
+                      std::string_view directory, int showCommand) override;
+    PointPx cursorPos() override;
+    void quit() override;
+
+    HINSTANCE instance() const { return instance_; }
+    HFONT font(const Font& f); // cached for the backend's life
+
+private:
+    HINSTANCE instance_;
+    std::map<std::string, UniqueFont> fonts_;
+    IWICImagingFactory* wic_ = nullptr;
+};
+
+} // namespace tk::win32

@@ -1,0 +1,112 @@
+#include "win32_picture.h"
+#include <wincodec.h>
+#include <algorithm>
+#include <cstring>
+
+namespace tk::win32 {
+
+namespace {
+
+UniqueBitmap makeDib(SizePx size, const std::uint32_t* pixels)
+{
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = size.cx;
+    bi.bmiHeader.biHeight = -size.cy; // top-down
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    UniqueBitmap dib(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (dib && bits)
+        std::memcpy(bits, pixels, std::size_t(size.cx) * size.cy * 4);
+    return dib;
+}
+
+// Area-weighted resampling of premultiplied pixels: each target pixel averages the source
+// area it covers, which is what a shrink needs; an enlargement degrades to nearest pixel.
+std::vector<std::uint32_t> resample(const std::vector<std::uint32_t>& src, SizePx from, SizePx to)
+{
+    std::vector<std::uint32_t> out(std::size_t(to.cx) * to.cy);
+    const double sx = double(from.cx) / to.cx, sy = double(from.cy) / to.cy;
+    for (int ty = 0; ty < to.cy; ++ty) {
+        const double y0 = ty * sy, y1 = std::max(y0 + 1e-9, (ty + 1) * sy);
+        for (int tx = 0; tx < to.cx; ++tx) {
+            const double x0 = tx * sx, x1 = std::max(x0 + 1e-9, (tx + 1) * sx);
+            double acc[4] = {0, 0, 0, 0}, total = 0;
+            for (int y = int(y0); y < from.cy && y < y1; ++y) {
+                const double wy = std::min<double>(y + 1, y1) - std::max<double>(y, y0);
+                for (int x = int(x0); x < from.cx && x < x1; ++x) {
+                    const double w = wy * (std::min<double>(x + 1, x1) - std::max<double>(x, x0));
+                    const std::uint32_t p = src[std::size_t(y) * from.cx + x];
+                    for (int c = 0; c < 4; ++c)
+                        acc[c] += w * ((p >> (8 * c)) & 0xFF);
+                    total += w;
+                }
+            }
+            std::uint32_t p = 0;
+            for (int c = 0; c < 4; ++c)
+                p |= std::uint32_t(std::min(255.0, acc[c] / (total > 0 ? total : 1) + 0.5)) << (8 * c);
+            out[std::size_t(ty) * to.cx + tx] = p;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+Win32Picture::Win32Picture(SizePx size, std::vector<std::uint32_t> pixels)
+    : size_(size), pixels_(std::move(pixels))
+{
+    hasAlpha_ = std::any_of(pixels_.begin(), pixels_.end(), [](std::uint32_t p) { return (p >> 24) != 0xFF; });
+    bitmap_ = makeDib(size_, pixels_.data());
+}
+
+HBITMAP Win32Picture::bitmapFor(SizePx target) const
+{
+    if (target == size_)
+        return bitmap_.get();
+    auto& slot = scaled_[{target.cx, target.cy}];
+    if (!slot)
+        slot = makeDib(target, resample(pixels_, size_, target).data());
+    return slot.get();
+}
+
+void Win32Picture::draw(HDC dc, RectPx dest) const
+{
+    const SizePx target{dest.width(), dest.height()};
+    if (target.cx <= 0 || target.cy <= 0)
+        return;
+    UniqueMemDc mem(CreateCompatibleDC(dc));
+    SelectScope select(mem.get(), bitmapFor(target));
+    if (hasAlpha_) {
+        const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+        AlphaBlend(dc, dest.left, dest.top, target.cx, target.cy, mem.get(), 0, 0, target.cx, target.cy, blend);
+    } else {
+        BitBlt(dc, dest.left, dest.top, target.cx, target.cy, mem.get(), 0, 0, SRCCOPY);
+    }
+}
+
+PicturePtr Win32Picture::decode(IWICImagingFactory& wic, const void* data, std::size_t bytes)
+{
+    ComPtr<IWICStream> stream;
+    ComPtr<IWICBitmapDecoder> decoder;
+    ComPtr<IWICBitmapFrameDecode> frame;
+    ComPtr<IWICFormatConverter> converter;
+    if (FAILED(wic.CreateStream(stream.put())) ||
+        FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(data)), DWORD(bytes))) ||
+        FAILED(wic.CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.put())) ||
+        FAILED(decoder->GetFrame(0, frame.put())) || FAILED(wic.CreateFormatConverter(converter.put())) ||
+        FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr,
+                                     0.0, WICBitmapPaletteTypeCustom)))
+        return nullptr;
+    UINT w = 0, h = 0;
+    if (FAILED(converter->GetSize(&w, &h)) || w == 0 || h == 0)
+        return nullptr;
+    std::vector<std::uint32_t> pixels(std::size_t(w) * h);
+    if (FAILED(converter->CopyPixels(nullptr, w * 4, UINT(pixels.size() * 4), reinterpret_cast<BYTE*>(pixels.data()))))
+        return nullptr;
+    return std::make_shared<Win32Picture>(SizePx{int(w), int(h)}, std::move(pixels));
+}
+
+} // namespace tk::win32

@@ -1,0 +1,33 @@
+// A decoded picture held as premultiplied 32-bit BGRA in a DIB section. Stretched draws use a
+// copy resampled once per target size, so a 100-pixel logo shown at 78 pixels stays smooth.
+#pragma once
+#include "../backend.h"
+#include "handles.h"
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+struct IWICImagingFactory;
+
+namespace tk::win32 {
+
+class Win32Picture final : public Picture {
+public:
+    Win32Picture(SizePx size, std::vector<std::uint32_t> pixels);
+    SizePx size() const override { return size_; }
+    void draw(HDC dc, RectPx dest) const;
+
+    static PicturePtr decode(IWICImagingFactory& wic, const void* data, std::size_t bytes);
+
+private:
+    HBITMAP bitmapFor(SizePx target) const;
+
+    SizePx size_;
+    std::vector<std::uint32_t> pixels_;
+    bool hasAlpha_ = false;
+    UniqueBitmap bitmap_;
+    mutable std::map<std::pair<int, int>, UniqueBitmap> scaled_;
+};
+
+} // namespace tk::win32

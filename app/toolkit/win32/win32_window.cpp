@@ -1,0 +1,371 @@
+#include "win32_window.h"
+#include "win32_backend.h"
+#include "win32_canvas.h"
+#include <commctrl.h>
+#include <windowsx.h>
+#include <algorithm>
+#include <string>
+
+namespace tk::win32 {
+
+namespace {
+
+constexpr char kTopLevelClass[] = "LumenoForm";
+constexpr char kChildClass[] = "LumenoBox";
+
+void registerClasses(HINSTANCE instance, WNDPROC proc)
+{
+    static bool done = false;
+    if (done)
+        return;
+    WNDCLASSEXA wc{};
+    wc.cbSize = sizeof(wc);
+    wc.style = CS_DBLCLKS;
+    wc.hInstance = instance;
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.lpfnWndProc = proc;
+    wc.lpszClassName = kTopLevelClass;
+    RegisterClassExA(&wc);
+    wc.lpszClassName = kChildClass;
+    RegisterClassExA(&wc);
+    done = true;
+}
+
+struct Styles {
+    DWORD style, exStyle;
+};
+
+Styles stylesFor(const WindowSpec& spec, bool child)
+{
+    if (child) {
+        DWORD ex = spec.frame == Frame::Sunken ? WS_EX_CLIENTEDGE : 0;
+        DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
+        if (spec.frame == Frame::Flat)
+            style |= WS_BORDER;
+        return {style, ex};
+    }
+    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    DWORD ex = 0;
+    if (spec.minimizeBox)
+        style |= WS_MINIMIZEBOX;
+    if (spec.frame == Frame::FixedToolWindow)
+        ex |= WS_EX_TOOLWINDOW;
+    else if (spec.showInTaskbar)
+        ex |= WS_EX_APPWINDOW;
+    return {style, ex};
+}
+
+// Centre over the window the user is working in, when it is one of ours, else the work area.
+POINT centredPosition(SIZE outer)
+{
+    RECT area{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    RECT over = area;
+    if (HWND active = GetActiveWindow(); active && IsWindowVisible(active) && !IsIconic(active))
+        GetWindowRect(active, &over);
+    LONG x = over.left + (over.right - over.left - outer.cx) / 2;
+    LONG y = over.top + (over.bottom - over.top - outer.cy) / 2;
+    x = std::max(area.left, std::min(x, area.right - outer.cx));
+    y = std::max(area.top, std::min(y, area.bottom - outer.cy));
+    return {x, y};
+}
+
+short shiftState(WPARAM wp)
+{
+    short s = 0;
+    if (wp & MK_SHIFT)
+        s |= ShiftKey::Shift;
+    if (wp & MK_CONTROL)
+        s |= ShiftKey::Ctrl;
+    if (GetKeyState(VK_MENU) < 0)
+        s |= ShiftKey::Alt;
+    return s;
+}
+
+short buttonsHeld(WPARAM wp)
+{
+    short b = 0;
+    if (wp & MK_LBUTTON)
+        b |= Button::Left;
+    if (wp & MK_RBUTTON)
+        b |= Button::Right;
+    if (wp & MK_MBUTTON)
+        b |= Button::Middle;
+    return b;
+}
+
+} // namespace
+
+Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEvents& events, HWND parent)
+    : backend_(backend), events_(&events), background_(spec.background)
+{
+    HINSTANCE instance = backend.instance();
+    registerClasses(instance, windowProc);
+    const bool child = parent != nullptr;
+    const Styles st = stylesFor(spec, child);
+
+    HMENU menu = nullptr;
+    if (!child && !spec.menu.empty()) {
+        menu = CreateMenu();
+        auto fill = [](auto& self, HMENU into, const std::vector<MenuSpec>& items) -> void {
+            for (const MenuSpec& m : items) {
+                if (m.caption == "-") {
+                    AppendMenuA(into, MF_SEPARATOR, 0, nullptr);
+                } else if (!m.items.empty()) {
+                    HMENU popup = CreatePopupMenu();
+                    self(self, popup, m.items);
+                    AppendMenuA(into, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup), m.caption.c_str());
+                } else {
+                    AppendMenuA(into, MF_STRING, UINT_PTR(m.id), m.caption.c_str());
+                }
+            }
+        };
+        fill(fill, menu, spec.menu);
+    }
+
+    RECT r{0, 0, spec.clientSize.cx, spec.clientSize.cy};
+    AdjustWindowRectEx(&r, st.style, menu != nullptr, st.exStyle);
+    const SIZE outer{r.right - r.left, r.bottom - r.top};
+    POINT pos{spec.position.x, spec.position.y};
+    if (!child)
+        pos = spec.placement == Placement::CenterActive ? centredPosition(outer) : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
+
+    CreateWindowExA(st.exStyle, child ? kChildClass : kTopLevelClass, spec.caption.c_str(), st.style, pos.x, pos.y,
+                    outer.cx, outer.cy, parent, child ? reinterpret_cast<HMENU>(1) : menu, instance, this);
+    if (!hwnd_)
+        return;
+
+    if (!child) {
+        // A menu bar that wraps takes client height; grow the window until the client fits.
+        RECT client{};
+        GetClientRect(hwnd_, &client);
+        const int missing = spec.clientSize.cy - (client.bottom - client.top);
+        if (missing != 0)
+            SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy + missing, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        if (spec.iconResource) {
+            auto icon = [&](int metric) {
+                return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(spec.iconResource), IMAGE_ICON,
+                                                     GetSystemMetrics(metric), GetSystemMetrics(metric), LR_SHARED));
+            };
+            SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon(SM_CXSMICON)));
+            SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon(SM_CXICON)));
+        }
+    }
+}
+
+Win32Window::~Win32Window()
+{
+    if (!hwnd_)
+        return;
+    const HWND w = hwnd_;
+    events_ = nullptr; // the toolkit destroys us: it needs no news of it
+    SetWindowLongPtrA(w, GWLP_USERDATA, 0);
+    hwnd_ = nullptr;
+    DestroyWindow(w);
+}
+
+void Win32Window::show()
+{
+    if (!hwnd_)
+        return;
+    if (!shown_ || !IsWindowVisible(hwnd_)) {
+        ShowWindow(hwnd_, SW_SHOWNORMAL);
+        shown_ = true;
+    } else if (IsIconic(hwnd_)) {
+        ShowWindow(hwnd_, SW_RESTORE);
+    }
+    SetForegroundWindow(hwnd_);
+    BringWindowToTop(hwnd_);
+    UpdateWindow(hwnd_);
+}
+
+void Win32Window::invalidate(RectPx r)
+{
+    if (!hwnd_)
+        return;
+    const RECT rc{r.left, r.top, r.right, r.bottom};
+    InvalidateRect(hwnd_, &rc, FALSE);
+}
+
+void Win32Window::captureMouse()
+{
+    if (hwnd_)
+        SetCapture(hwnd_);
+}
+
+void Win32Window::releaseMouse()
+{
+    if (hwnd_ && GetCapture() == hwnd_)
+        ReleaseCapture();
+}
+
+RectPx Win32Window::outerRect() const
+{
+    RECT r{};
+    if (hwnd_)
+        GetWindowRect(hwnd_, &r);
+    return {r.left, r.top, r.right, r.bottom};
+}
+
+void Win32Window::startTimer(int id, int milliseconds)
+{
+    if (hwnd_)
+        SetTimer(hwnd_, UINT_PTR(id), UINT(milliseconds), nullptr);
+}
+
+void Win32Window::stopTimer(int id)
+{
+    if (hwnd_)
+        KillTimer(hwnd_, UINT_PTR(id));
+}
+
+void Win32Window::refreshToolTip()
+{
+    if (!hwnd_)
+        return;
+    if (!toolTip_) {
+        POINT p{};
+        GetCursorPos(&p);
+        ScreenToClient(hwnd_, &p);
+        if (events_->toolTipAt({p.x, p.y}).empty())
+            return; // created on first need: most windows never show one
+        toolTip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                   backend_.instance(), nullptr);
+        TOOLINFOA ti{};
+        ti.cbSize = sizeof(ti);
+        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        ti.hwnd = hwnd_;
+        ti.uId = reinterpret_cast<UINT_PTR>(hwnd_);
+        ti.lpszText = LPSTR_TEXTCALLBACKA;
+        SendMessageA(toolTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+    }
+    // The whole window is one tool whose text depends on the control under the pointer:
+    // restarting the tool makes it wait and ask again for the new control.
+    SendMessageA(toolTip_, TTM_ACTIVATE, FALSE, 0);
+    SendMessageA(toolTip_, TTM_ACTIVATE, TRUE, 0);
+}
+
+void Win32Window::paintTo(HDC dc, const RECT& area)
+{
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    const int w = client.right, h = client.bottom;
+    if (w <= 0 || h <= 0)
+        return;
+    // Drawn off screen first so hover changes never flicker.
+    UniqueMemDc mem(CreateCompatibleDC(dc));
+    UniqueBitmap buffer(CreateCompatibleBitmap(dc, w, h));
+    SelectScope select(mem.get(), buffer.get());
+    IntersectClipRect(mem.get(), area.left, area.top, area.right, area.bottom);
+    Win32Canvas canvas(mem.get(), backend_);
+    events_->paint(canvas);
+    BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, mem.get(), area.left, area.top,
+           SRCCOPY);
+}
+
+void Win32Window::mouse(MouseEvent::Kind kind, short button, WPARAM wp, LPARAM lp)
+{
+    MouseEvent e;
+    e.kind = kind;
+    e.button = kind == MouseEvent::Kind::Move ? buttonsHeld(wp) : button;
+    e.shift = shiftState(wp);
+    e.pos = {GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+    events_->mouse(e);
+}
+
+bool Win32Window::setCursor()
+{
+    POINT p{};
+    GetCursorPos(&p);
+    ScreenToClient(hwnd_, &p);
+    const int id = events_->cursorAt({p.x, p.y});
+    if (!id)
+        return false;
+    SetCursor(LoadCursorA(backend_.instance(), MAKEINTRESOURCEA(id)));
+    return true;
+}
+
+LRESULT CALLBACK Win32Window::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
+{
+    if (msg == WM_NCCREATE) {
+        auto* created = reinterpret_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
+        created->hwnd_ = hwnd;
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+    }
+    auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!self || !self->events_)
+        return DefWindowProcA(hwnd, msg, wp, lp);
+    return self->handle(msg, wp, lp);
+}
+
+LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
+{
+    using Kind = MouseEvent::Kind;
+    switch (msg) {
+    case WM_PAINT: {
+        PaintScope ps(hwnd_);
+        paintTo(ps.dc(), ps.area());
+        return 0;
+    }
+    case WM_PRINTCLIENT: {
+        RECT client{};
+        GetClientRect(hwnd_, &client);
+        paintTo(reinterpret_cast<HDC>(wp), client);
+        return 0;
+    }
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_MOUSEMOVE: mouse(Kind::Move, 0, wp, lp); return 0;
+    case WM_LBUTTONDOWN: mouse(Kind::Down, Button::Left, wp, lp); return 0;
+    case WM_RBUTTONDOWN: mouse(Kind::Down, Button::Right, wp, lp); return 0;
+    case WM_MBUTTONDOWN: mouse(Kind::Down, Button::Middle, wp, lp); return 0;
+    case WM_LBUTTONDBLCLK: mouse(Kind::DoubleClick, Button::Left, wp, lp); return 0;
+    case WM_RBUTTONDBLCLK: mouse(Kind::DoubleClick, Button::Right, wp, lp); return 0;
+    case WM_MBUTTONDBLCLK: mouse(Kind::DoubleClick, Button::Middle, wp, lp); return 0;
+    case WM_LBUTTONUP: mouse(Kind::Up, Button::Left, wp, lp); return 0;
+    case WM_RBUTTONUP: mouse(Kind::Up, Button::Right, wp, lp); return 0;
+    case WM_MBUTTONUP: mouse(Kind::Up, Button::Middle, wp, lp); return 0;
+    case WM_CAPTURECHANGED:
+        if (reinterpret_cast<HWND>(lp) != hwnd_)
+            events_->mouse({Kind::CaptureLost, 0, 0, {}});
+        return 0;
+    case WM_SETCURSOR:
+        if (LOWORD(lp) == HTCLIENT && reinterpret_cast<HWND>(wp) == hwnd_ && setCursor())
+            return TRUE;
+        break;
+    case WM_NOTIFY: {
+        auto* hdr = reinterpret_cast<NMHDR*>(lp);
+        if (hdr->hwndFrom == toolTip_ && hdr->code == TTN_GETDISPINFOA) {
+            static std::string text; // the tool tip copies it before the next request
+            POINT p{};
+            GetCursorPos(&p);
+            ScreenToClient(hwnd_, &p);
+            text = events_->toolTipAt({p.x, p.y});
+            reinterpret_cast<NMTTDISPINFOA*>(lp)->lpszText = text.data();
+            return 0;
+        }
+        break;
+    }
+    case WM_TIMER:
+        events_->timer(int(wp));
+        return 0;
+    case WM_COMMAND:
+        if (HIWORD(wp) == 0 && lp == 0) {
+            events_->menuCommand(LOWORD(wp));
+            return 0;
+        }
+        break;
+    case WM_DESTROY: {
+        // Detach first: telling the toolkit makes it drop this object.
+        WindowEvents* events = events_;
+        SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
+        hwnd_ = nullptr;
+        events->destroyed();
+        return 0;
+    }
+    }
+    return DefWindowProcA(hwnd_, msg, wp, lp);
+}
+
+} // namespace tk::win32

@@ -1,0 +1,44 @@
+// One native window of the toolkit. The object is attached to its HWND at WM_NCCREATE and
+// detached at WM_DESTROY, when the toolkit is told the window is gone. Destroying the object
+// destroys a window that still exists, silently.
+#pragma once
+#include "../backend.h"
+#include "handles.h"
+
+namespace tk::win32 {
+
+class Win32Backend;
+
+class Win32Window final : public NativeWindow {
+public:
+    Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEvents& events, HWND parent);
+    ~Win32Window() override;
+
+    HWND hwnd() const { return hwnd_; }
+
+    void show() override;
+    void invalidate(RectPx r) override;
+    void setBackground(Color c) override { background_ = c; }
+    void captureMouse() override;
+    void releaseMouse() override;
+    RectPx outerRect() const override;
+    void startTimer(int id, int milliseconds) override;
+    void stopTimer(int id) override;
+    void refreshToolTip() override;
+
+private:
+    static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT handle(UINT msg, WPARAM wp, LPARAM lp);
+    void paintTo(HDC dc, const RECT& area);
+    void mouse(MouseEvent::Kind kind, short button, WPARAM wp, LPARAM lp);
+    bool setCursor();
+
+    Win32Backend& backend_;
+    WindowEvents* events_;
+    HWND hwnd_ = nullptr;
+    HWND toolTip_ = nullptr; // owned by hwnd_, destroyed with it
+    Color background_;
+    bool shown_ = false;
+};
+
+} // namespace tk::win32
