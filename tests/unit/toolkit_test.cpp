@@ -1,0 +1,200 @@
+// The toolkit's essentials on the headless backend: z-order hit testing, auto-size, timers on
+// the virtual clock, and the platform's click, double-click and capture rules.
+#include "../../app/toolkit/form.h"
+#include "../../app/toolkit/headless/headless_backend.h"
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+using namespace tk;
+using tk::headless::HeadlessBackend;
+
+namespace {
+
+// A pixel-scaled form with two overlapping images, a label and a picture box holding one image.
+class TestForm : public Form {
+public:
+    Image top, below;
+    Label caption;
+    PictureBox box;
+    Image inBox;
+    Timer timer;
+    std::vector<std::string> log;
+
+protected:
+    void Layout() override
+    {
+        SetDesign({.caption = "Test", .clientWidth = 200 * 15, .clientHeight = 100 * 15, .scale = ScaleMode::Pixels});
+        Add(box);
+        box.Reset({.left = 150, .top = 10, .width = 40, .height = 40, .border = PictureBorder::Sunken,
+                   .scale = ScaleMode::Pixels});
+        box.Add(inBox);
+        inBox.Reset({.left = 0, .top = 0, .width = 10, .height = 10});
+        Add(top);
+        top.Reset({.left = 10, .top = 10, .width = 20, .height = 20});
+        Add(below);
+        below.Reset({.left = 20, .top = 20, .width = 30, .height = 30});
+        Add(caption);
+        caption.Reset({.left = 60, .top = 60, .width = 10, .height = 10, .caption = "x", .autoSize = true});
+        AddTimer(timer);
+        timer.Reset(100, true);
+        for (auto [img, name] : {std::pair{&top, "top"}, {&below, "below"}, {&inBox, "inBox"}}) {
+            std::string n = name;
+            img->MouseMove = [this, n](short, short, float, float) { log.push_back(n + ".move"); };
+            img->MouseDown = [this, n](short b, short s, float, float) {
+                log.push_back(n + ".down" + std::to_string(b) + "/" + std::to_string(s));
+            };
+            img->MouseUp = [this, n](short b, short, float, float) { log.push_back(n + ".up" + std::to_string(b)); };
+            img->Click = [this, n] { log.push_back(n + ".click"); };
+            img->DblClick = [this, n] { log.push_back(n + ".dblclick"); };
+        }
+        MouseMove = [this](short, short, float, float) { log.push_back("form.move"); };
+        box.MouseMove = [this](short, short, float, float) { log.push_back("box.move"); };
+        timer.OnTimer = [this] { log.push_back("tick@" + std::to_string(clock->now())); };
+    }
+
+public:
+    HeadlessBackend* clock = nullptr;
+};
+
+class ToolkitTest : public ::testing::Test {
+protected:
+    HeadlessBackend backend;
+    BackendInstaller install{backend};
+    TestForm form;
+    headless::HeadlessWindow* window = nullptr;
+
+    void SetUp() override
+    {
+        form.clock = &backend;
+        form.Show();
+        window = backend.findWindow("Test");
+        ASSERT_NE(window, nullptr);
+    }
+    std::vector<std::string> take()
+    {
+        auto out = form.log;
+        form.log.clear();
+        return out;
+    }
+};
+
+using Log = std::vector<std::string>;
+
+TEST_F(ToolkitTest, HitTestingFollowsZOrderWithInclusiveLeftTopAndExclusiveRightBottom)
+{
+    backend.mouseMove(*window, {20, 20}); // in both: the upper one gets it
+    backend.mouseMove(*window, {29, 29}); // last pixel of the upper one
+    backend.mouseMove(*window, {30, 30}); // first pixel past it: the lower one
+    backend.mouseMove(*window, {49, 49}); // last pixel of the lower one
+    backend.mouseMove(*window, {50, 50}); // outside both
+    backend.mouseMove(*window, {10, 9});  // just above the upper one
+    EXPECT_EQ(take(), (Log{"top.move", "top.move", "below.move", "below.move", "form.move", "form.move"}));
+}
+
+TEST_F(ToolkitTest, PictureBoxIsAChildWindowThatTakesItsOwnMouseAndIgnoresItsBorder)
+{
+    // The box's outer edge is at (150, 10), its 2-pixel border around the client area.
+    backend.mouseMove(*window, {152, 12}); // first client pixel: the image inside
+    backend.mouseMove(*window, {165, 30}); // client, no control: the box itself
+    backend.mouseMove(*window, {151, 30}); // on the border: nobody
+    EXPECT_EQ(take(), (Log{"inBox.move", "box.move"}));
+}
+
+TEST_F(ToolkitTest, HiddenControlsAreNotHit)
+{
+    form.top.SetVisible(false);
+    backend.mouseMove(*window, {15, 15});
+    backend.mouseMove(*window, {25, 25});
+    EXPECT_EQ(take(), (Log{"form.move", "below.move"}));
+}
+
+TEST_F(ToolkitTest, AutoSizeKeepsLeftAndTopAndFitsTheText)
+{
+    Label& l = form.caption;
+    const float w1 = l.Width();
+    l.SetCaption("a longer caption");
+    EXPECT_EQ(l.Left(), 60);
+    EXPECT_EQ(l.Top(), 60);
+    EXPECT_GT(l.Width(), w1);
+    const SizePx expected = backend.measureText("a longer caption", l.GetFont(), 0);
+    EXPECT_EQ(l.Width(), float(expected.cx));
+    EXPECT_EQ(l.Height(), float(expected.cy));
+    l.SetCaption("");
+    EXPECT_EQ(l.Width(), 0);
+    EXPECT_EQ(l.Left(), 60);
+}
+
+TEST_F(ToolkitTest, TimersTickEveryIntervalAndANewIntervalRestartsTheCountdown)
+{
+    backend.advance(250);
+    EXPECT_EQ(take(), (Log{"tick@100", "tick@200"}));
+    form.timer.SetInterval(100); // at 250: next tick at 350, not 300
+    backend.advance(100);
+    EXPECT_EQ(take(), (Log{"tick@350"}));
+    form.timer.SetEnabled(false);
+    backend.advance(1000);
+    EXPECT_TRUE(take().empty());
+    form.timer.SetEnabled(true); // counts from now (1350)
+    backend.advance(100);
+    EXPECT_EQ(take(), (Log{"tick@1450"}));
+}
+
+TEST_F(ToolkitTest, ClosingTheFormStopsItsTimersAndTheNextShowReloadsIt)
+{
+    window->close();
+    EXPECT_FALSE(form.Loaded());
+    EXPECT_TRUE(backend.quitRequested); // it was the last window
+    backend.advance(1000);
+    EXPECT_TRUE(take().empty());
+    form.Show();
+    EXPECT_TRUE(form.Loaded());
+    backend.advance(100);
+    EXPECT_EQ(take(), (Log{"tick@1100"}));
+}
+
+TEST_F(ToolkitTest, AClickIsAPressAndReleaseOnTheSameControl)
+{
+    backend.click(*window, {15, 15});
+    EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1", "top.click"}));
+
+    backend.mouseDown(*window, {15, 15});
+    backend.mouseUp(*window, {40, 40}); // released over another control: no click
+    EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1"}));
+
+    backend.mouseDown(*window, {15, 15}, Button::Right, ShiftKey::Ctrl);
+    backend.mouseUp(*window, {15, 15}, Button::Right);
+    EXPECT_EQ(take(), (Log{"top.down2/2", "top.up2"})); // no click for the right button
+}
+
+TEST_F(ToolkitTest, APressCapturesThePointerForThePressedControlUntilRelease)
+{
+    backend.mouseDown(*window, {15, 15});
+    backend.mouseMove(*window, {40, 40}, Button::Left); // over "below", but "top" holds the capture
+    backend.mouseMove(*window, {190, 90}, Button::Left);
+    backend.mouseUp(*window, {190, 90});
+    backend.mouseMove(*window, {40, 40});
+    EXPECT_EQ(take(), (Log{"top.down1/0", "top.move", "top.move", "top.up1", "below.move"}));
+}
+
+TEST_F(ToolkitTest, TheSecondPressOfADoubleClickIsADoubleClickNotASecondClick)
+{
+    backend.doubleClick(*window, {15, 15});
+    EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1", "top.click", "top.down1/0", "top.dblclick", "top.up1"}));
+}
+
+TEST_F(ToolkitTest, LosingTheCaptureReleasesThePressedControl)
+{
+    backend.mouseDown(*window, {15, 15});
+    form.mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}});
+    EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1"}));
+}
+
+TEST(Colors, ComponentsAboveTheRangeAreLimited)
+{
+    EXPECT_EQ(RGB(300, 0, -5), 0x0000FFu);
+    EXPECT_EQ(RGB(255, 128, 0), 0x0080FFu);
+    EXPECT_TRUE(IsSystemColor(SysColor::ButtonFace));
+}
+
+} // namespace
