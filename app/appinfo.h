@@ -9,7 +9,7 @@
 #define APPINFO_REVISION         0
 #define APPINFO_VERSION_TEXT     "1.00"
 #define APPINFO_COMMENTS         "Opens the Windows Control Panel applets from a picture of a desk."
-#define APPINFO_LEGAL_COPYRIGHT  "Copyright (C) 2026 Lumeno. All rights reserved."
+#define APPINFO_LEGAL_COPYRIGHT  "Copyright (C) 2026 Lumeno"
 #define APPINFO_PRODUCT_NAME     "Lumeno Control Panel"
 #define APPINFO_COMPANY_NAME     "."
 #define APPINFO_INTERNAL_NAME    "LumenoControlPanel"

@@ -786,6 +786,21 @@ class Desktop:
         """One region of the screen as a Pillow RGB image."""
         return self.screenshot().crop(rect.box())
 
+    def wait_stable(self, rect: Rect, timeout: float = 5, interval: float = 0.25):
+        """A region once two grabs in a row are identical (painting has settled)."""
+        from PIL import ImageChops
+
+        deadline = time.monotonic() + timeout
+        last = self.grab(rect)
+        while True:
+            time.sleep(interval)
+            now = self.grab(rect)
+            if ImageChops.difference(last, now).getbbox() is None:
+                return now
+            if time.monotonic() >= deadline:
+                raise HarnessError(f"screen region {rect} kept changing for {timeout}s")
+            last = now
+
     def grab_array(self, rect: Rect):
         """One region of the screen as a numpy array (height, width, 3) of uint8."""
         import numpy as np
