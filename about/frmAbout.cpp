@@ -57,13 +57,13 @@ void frmAbout::Layout()
     Add(lblEmail);
     lblEmail.Reset({.left = 155, .top = 195, .width = 157, .height = 16, .caption = "E-mail",
                     .font = MsSansSerif975, .foreColor = Blue, .opaque = false, .alignment = Align::Right,
-                    .autoSize = true, .mouseIcon = IDC_HAND});
+                    .autoSize = true, .mouseIcon = IDC_HAND_POINTER});
     lblEmail.Click = [this] { lblEmail_Click(); };
 
     Add(lblWeb);
     lblWeb.Reset({.left = 0, .top = 195, .width = 136, .height = 16, .caption = std::string(WebSite),
                   .font = {"MS Sans Serif", 9.75f, false, false, true}, .foreColor = Blue, .opaque = false,
-                  .alignment = Align::Left, .autoSize = true, .mouseIcon = IDC_HAND});
+                  .alignment = Align::Left, .autoSize = true, .mouseIcon = IDC_HAND_POINTER});
     lblWeb.Click = [this] { lblWeb_Click(); };
 
     Add(lblCopyright);

@@ -5,7 +5,7 @@
 #define IDI_PROGRAM          1
 #define IDI_PROGRAM_16       30001
 #define IDI_PROGRAM_32       30002
-#define IDC_HAND             2
+#define IDC_HAND_POINTER             2
 
 /* Pictures, stored as their original files (RCDATA) and decoded at load. */
 #define IDP_SCENE            100
