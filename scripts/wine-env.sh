@@ -11,6 +11,8 @@
 #   lumeno_wineserver_warm    keep a wineserver running for the prefix a while
 #   lumeno_wine_cleanup       end every Wine process of the prefix
 #   lumeno_wine ARGS...       run Wine in the prefix
+#   lumeno_lock [seconds]     take the prefix's lock (fd 9) for this shell; the
+#                             end-to-end tests take the same lock
 #
 # Every wait is bounded by a timeout.
 
@@ -50,6 +52,16 @@ LUMENO_PREFIX_RECIPE=4
 
 lumeno_wine() {
   "$LUMENO_WINE" "$@"
+}
+
+lumeno_lock() {
+  # One wineserver serves one X display: whoever uses the prefix holds this.
+  mkdir -p "$(dirname "$WINEPREFIX")"
+  exec 9>"$WINEPREFIX.lock"
+  flock -w "${1:-600}" 9 || {
+    echo "lumeno_lock: $WINEPREFIX is in use by another run" >&2
+    return 1
+  }
 }
 
 lumeno_display_ok() {

@@ -9,9 +9,12 @@ The Wine prefix runs a virtual desktop the size of the X screen, so Windows
 screen coordinates are X screen coordinates.
 
 Paths come from the environment, with defaults relative to the repository:
-  LUMENO_EXE     build/win/LumenoControlPanel.exe
-  LUMENO_PROBE   build/win/wprobe.exe
-  LUMENO_INPROC  build/win/lumeno_inproc.exe
+  LUMENO_EXE          build/win/LumenoControlPanel.exe
+  LUMENO_PROBE        build/win/wprobe.exe
+  LUMENO_INPROC       build/win/lumeno_inproc.exe
+  LUMENO_WINEPREFIX   build/wineprefix-e2e: the tests keep a prefix apart from
+                      the one scripts/run.sh uses, so a program someone runs
+                      by hand and a test run never share a wineserver
 Other knobs:
   LUMENO_E2E_USE_DISPLAY=1  run on $DISPLAY when it answers instead of a
                             private Xvfb (it moves your real pointer)
@@ -471,6 +474,7 @@ class Session:
             f'printf "%s\\0" "${n}"' for n in names)
         env = dict(os.environ)
         env.setdefault("LUMENO_ROOT", str(REPO_ROOT))
+        env.setdefault("LUMENO_WINEPREFIX", str(REPO_ROOT / "build" / "wineprefix-e2e"))
         out = run(["bash", "-c", script], timeout=30, env=env).stdout.decode()
         values = out.split("\0")[:len(names)]
         env.update(dict(zip(names, values)))
@@ -513,13 +517,13 @@ class Session:
 
     def _start_xvfb(self) -> None:
         read_fd, write_fd = os.pipe()
-        log = open(self._log_dir / "xvfb.log", "wb")
-        # -displayfd: the server picks a free display and reports it when ready.
-        self._xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", SCREEN,
-             "-nolisten", "tcp", "-noreset"],
-            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=log,
-            start_new_session=True)
+        with open(self._log_dir / "xvfb.log", "wb") as log:
+            # -displayfd: the server picks a free display and reports it when ready.
+            self._xvfb = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", SCREEN,
+                 "-nolisten", "tcp", "-noreset"],
+                pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=log,
+                start_new_session=True)
         os.close(write_fd)
         number = b""
         deadline = time.monotonic() + 15
