@@ -1,0 +1,502 @@
+#!/usr/bin/python3
+"""Checks that every asset in art/ has exactly the format the program embeds.
+
+    check_art.py [ART_DIR]
+
+Prints one line per fault and exits 1 if there is any, 0 when all is well.
+Besides the formats it regenerates the pixel art and the logo in memory and
+compares them byte for byte with the committed files, so a map edited
+without rerunning tools/make-art, or a generator that stopped being
+deterministic, is caught. The scene is not re-rendered here: too slow.
+"""
+
+import importlib.util
+import io
+import os
+import struct
+import sys
+
+import numpy as np
+from PIL import Image
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+
+BACKGROUND = (191, 184, 191)
+NARROW_ICONS = (2, 9, 11)
+VGA16 = [
+    (0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0),
+    (0, 0, 128), (128, 0, 128), (0, 128, 128), (192, 192, 192),
+    (128, 128, 128), (255, 0, 0), (0, 255, 0), (255, 255, 0),
+    (0, 0, 255), (255, 0, 255), (0, 255, 255), (255, 255, 255),
+]
+ICON_IMAGE_SIZES = {16: 296, 32: 744}
+CURSOR_SIZE = 766
+CURSOR_HOTSPOT = (12, 1)
+SCENE_SIZE = (425, 331)
+SCENE_BYTES = (14 * 1024, 24 * 1024)
+LOGO_BYTES = (5 * 1024, 12 * 1024)
+# Hotspot rectangles (x, y, w, h) of the scene; each object's label must lie
+# inside its rectangle and fill most of it.
+SCENE_BOXES = {
+    1: ("map", (24, 16, 169, 105)),
+    2: ("clock", (368, 40, 49, 137)),
+    3: ("monitor", (128, 80, 153, 153)),
+    4: ("left loudspeaker", (72, 104, 49, 113)),
+    5: ("right loudspeaker", (280, 96, 52, 122)),
+    6: ("globe", (12, 184, 45, 82)),
+    7: ("modem", (280, 216, 49, 33)),
+    8: ("CDs", (328, 216, 49, 41)),
+    10: ("hard-disk end of the case", (293, 251, 45, 29)),
+    11: ("keyboard", (96, 280, 259, 32)),
+    12: ("mouse", (384, 280, 41, 25)),
+    13: ("keys", (16, 296, 57, 33)),
+}
+# The case and its hard-disk end together make up the case hotspot.
+CASE_LABELS = (9, 10)
+CASE_BOX = (66, 248, 271, 37)
+MIN_COVER = 0.6
+
+
+class Checker:
+    def __init__(self, art):
+        self.art = art
+        self.faults = []
+        self.checked = 0
+
+    def fault(self, name, message):
+        self.faults.append("art/%s: %s" % (name, message))
+
+    def read(self, name):
+        path = os.path.join(self.art, name)
+        self.checked += 1
+        try:
+            with open(path, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            self.fault(name, "missing")
+            return None
+
+    def expect(self, name, what, got, want):
+        if got != want:
+            self.fault(name, "%s is %r, expected %r" % (what, got, want))
+            return False
+        return True
+
+
+# ---------------------------------------------------------------- bitmaps
+
+def rgb_name(rgb):
+    return "RGB(%d,%d,%d)" % tuple(rgb)
+
+
+def check_icon(ck, index):
+    name = "icon%02d.bmp" % index
+    data = ck.read(name)
+    if data is None:
+        return
+    width = 15 if index in NARROW_ICONS else 16
+    stride = (width * 3 + 3) & ~3
+    if len(data) < 54:
+        ck.fault(name, "only %d bytes, too short for a bitmap" % len(data))
+        return
+    magic, size, r1, r2, offset = struct.unpack_from("<2sIHHI", data, 0)
+    (bi_size, w, h, planes, bpp, compression, image_size, _, _,
+     clr_used, _) = struct.unpack_from("<IiiHHIIiiII", data, 14)
+    ok = all([
+        ck.expect(name, "signature", magic, b"BM"),
+        ck.expect(name, "header size", bi_size, 40),
+        ck.expect(name, "size", (w, h), (width, 16)),
+        ck.expect(name, "planes", planes, 1),
+        ck.expect(name, "bits per pixel", bpp, 24),
+        ck.expect(name, "compression", compression, 0),
+        ck.expect(name, "colours used", clr_used, 0),
+        ck.expect(name, "pixel data offset", offset, 54),
+        ck.expect(name, "file size field", size, len(data)),
+        ck.expect(name, "file length", len(data), 54 + stride * 16),
+    ])
+    ck.expect(name, "reserved fields", (r1, r2), (0, 0))
+    if image_size not in (0, stride * 16):
+        ck.fault(name, "image size field %d, expected 0 or %d" % (image_size, stride * 16))
+    if not ok:
+        return
+    rows = [data[54 + stride * (15 - y):54 + stride * (16 - y)] for y in range(16)]
+    if any(any(r[width * 3:]) for r in rows):
+        ck.fault(name, "row padding bytes are not zero")
+    px = np.array([list(r[:width * 3]) for r in rows], np.uint8).reshape(16, width, 3)[..., ::-1]
+    for x, y in ((0, 0), (width - 1, 0), (0, 15), (width - 1, 15)):
+        if tuple(px[y, x]) != BACKGROUND:
+            ck.fault(name, "corner (%d,%d) is %s, expected the background %s"
+                     % (x, y, rgb_name(px[y, x]), rgb_name(BACKGROUND)))
+    bg = np.all(px == BACKGROUND, axis=-1).mean()
+    if not 0.05 <= bg <= 0.8:
+        ck.fault(name, "background covers %.0f%% of the icon; expected a picture on it" % (100 * bg))
+    if not np.any(px.max(axis=-1) <= 40):
+        ck.fault(name, "no dark outline pixels")
+    if len(np.unique(px.reshape(-1, 3), axis=0)) < 4:
+        ck.fault(name, "fewer than four colours; not a picture")
+
+
+def parse_icon_image(ck, name, blob, size):
+    """Checks a 4-bit icon image blob; returns (indices, transparent) arrays or None."""
+    want = ICON_IMAGE_SIZES[size]
+    if not ck.expect(name, "%dx%d image size in bytes" % (size, size), len(blob), want):
+        return None
+    (bi_size, w, h, planes, bpp, compression, image_size, _, _,
+     clr_used, _) = struct.unpack_from("<IiiHHIIiiII", blob, 0)
+    ok = all([
+        ck.expect(name, "header size", bi_size, 40),
+        ck.expect(name, "width", w, size),
+        ck.expect(name, "height (XOR and AND bitmaps)", h, 2 * size),
+        ck.expect(name, "planes", planes, 1),
+        ck.expect(name, "bits per pixel", bpp, 4),
+        ck.expect(name, "compression", compression, 0),
+    ])
+    if clr_used not in (0, 16):
+        ck.fault(name, "colours used %d, expected 0 or 16" % clr_used)
+        ok = False
+    xor_stride = ((size * 4 + 31) // 32) * 4
+    and_stride = ((size + 31) // 32) * 4
+    if image_size not in (0, (xor_stride + and_stride) * size):
+        ck.fault(name, "image size field %d" % image_size)
+    palette = [tuple(blob[40 + 4 * i:43 + 4 * i][::-1]) for i in range(16)]
+    if palette != VGA16:
+        ck.fault(name, "palette is not the standard 16-colour palette")
+        ok = False
+    if not ok:
+        return None
+    xor_at = 40 + 64
+    and_at = xor_at + xor_stride * size
+    index = np.zeros((size, size), np.uint8)
+    clear = np.zeros((size, size), bool)
+    for y in range(size):
+        xr = blob[xor_at + xor_stride * (size - 1 - y):]
+        ar = blob[and_at + and_stride * (size - 1 - y):]
+        for x in range(size):
+            index[y, x] = (xr[x // 2] >> (0 if x % 2 else 4)) & 15
+            clear[y, x] = bool(ar[x // 8] & (0x80 >> (x % 8)))
+    if np.any(index[clear] != 0):
+        ck.fault(name, "transparent pixels are not black in the XOR bitmap; they would invert the screen")
+    share = clear.mean()
+    if not 0.05 <= share <= 0.8:
+        ck.fault(name, "%.0f%% of the pixels are transparent; expected a picture with a clear surround"
+                 % (100 * share))
+    return index, clear
+
+
+def colours_present(index, clear):
+    return {VGA16[i] for i in np.unique(index[~clear])}
+
+
+def check_program_icon(ck):
+    blobs = {}
+    for size in (16, 32):
+        name = "program%d.dib" % size
+        blob = ck.read(name)
+        if blob is None:
+            continue
+        parsed = parse_icon_image(ck, name, blob, size)
+        if parsed is None:
+            continue
+        blobs[size] = blob
+        present = colours_present(*parsed)
+        if (255, 255, 0) not in present:
+            ck.fault(name, "no yellow: the folder is missing")
+        if not present & {(0, 0, 255), (0, 0, 128)}:
+            ck.fault(name, "no blue: the hammer handle is missing")
+        if not present & {(255, 0, 0), (128, 0, 0)}:
+            ck.fault(name, "no red: the screwdriver handle is missing")
+    name = "program.ico"
+    data = ck.read(name)
+    if data is None:
+        return
+    if len(data) < 6 + 32:
+        ck.fault(name, "only %d bytes" % len(data))
+        return
+    reserved, kind, count = struct.unpack_from("<HHH", data, 0)
+    if not (ck.expect(name, "reserved field", reserved, 0) and ck.expect(name, "type", kind, 1)
+            and ck.expect(name, "image count", count, 2)):
+        return
+    end = 6 + 16 * count
+    for i, size in enumerate((16, 32)):
+        w, h, colours, res, planes, bpp, length, offset = struct.unpack_from("<BBBBHHII", data, 6 + 16 * i)
+        what = "entry %d" % i
+        ck.expect(name, what + " size", (w, h), (size, size))
+        ck.expect(name, what + " colour count", colours, 16)
+        ck.expect(name, what + " planes/bits", (planes, bpp), (1, 4))
+        if not ck.expect(name, what + " length", length, ICON_IMAGE_SIZES[size]):
+            continue
+        image = data[offset:offset + length]
+        if size in blobs and image != blobs[size]:
+            ck.fault(name, "%dx%d image differs from program%d.dib" % (size, size, size))
+        end = max(end, offset + length)
+    ck.expect(name, "file length", len(data), end)
+
+
+def check_cursor(ck):
+    name = "hand.cur"
+    data = ck.read(name)
+    if data is None:
+        return
+    if not ck.expect(name, "file length", len(data), CURSOR_SIZE):
+        return
+    reserved, kind, count = struct.unpack_from("<HHH", data, 0)
+    w, h, colours, res, hx, hy, length, offset = struct.unpack_from("<BBBBHHII", data, 6)
+    ok = all([
+        ck.expect(name, "reserved field", reserved, 0),
+        ck.expect(name, "type (2 = cursor)", kind, 2),
+        ck.expect(name, "image count", count, 1),
+        ck.expect(name, "size", (w, h), (32, 32)),
+        ck.expect(name, "hot spot", (hx, hy), CURSOR_HOTSPOT),
+        ck.expect(name, "image length", length, ICON_IMAGE_SIZES[32]),
+        ck.expect(name, "image offset", offset, 22),
+    ])
+    if colours not in (0, 16):
+        ck.fault(name, "colour count %d" % colours)
+    if not ok:
+        return
+    parsed = parse_icon_image(ck, name, data[offset:offset + length], 32)
+    if parsed is None:
+        return
+    index, clear = parsed
+    x, y = CURSOR_HOTSPOT
+    if clear[y, x]:
+        ck.fault(name, "the hot spot (%d,%d) is transparent; it must be the fingertip" % (x, y))
+    if not clear[:y, :].all():
+        ck.fault(name, "opaque pixels above the hot spot; the fingertip must be the top of the hand")
+    present = colours_present(index, clear)
+    for rgb, what in (((255, 255, 255), "white hand"), ((0, 0, 0), "black outline")):
+        if rgb not in present:
+            ck.fault(name, "no %s" % what)
+    if not present & {(0, 0, 255), (0, 0, 128)}:
+        ck.fault(name, "no blue cuff")
+
+
+# ---------------------------------------------------------------- logo
+
+def gif_blocks(data):
+    """Yields (kind, payload) for each block after the colour table."""
+    pos = 13
+    flags = data[10]
+    if flags & 0x80:
+        pos += 3 * (2 << (flags & 7))
+
+    def sub_blocks(p):
+        chunks = []
+        while True:
+            n = data[p]
+            p += 1
+            if n == 0:
+                return b"".join(chunks), p
+            chunks.append(data[p:p + n])
+            p += n
+
+    while pos < len(data):
+        tag = data[pos]
+        if tag == 0x3B:
+            yield "trailer", b""
+            return
+        if tag == 0x21:
+            label = data[pos + 1]
+            body, pos = sub_blocks(pos + 2)
+            yield "ext%02X" % label, body
+        elif tag == 0x2C:
+            desc = data[pos + 1:pos + 10]
+            pos += 10
+            if desc[8] & 0x80:
+                pos += 3 * (2 << (desc[8] & 7))
+            pos += 1                                   # LZW minimum code size
+            _, pos = sub_blocks(pos)
+            yield "image", desc
+        else:
+            raise ValueError("unknown block 0x%02X at byte %d" % (tag, pos))
+    raise ValueError("no trailer")
+
+
+def check_logo(ck):
+    name = "logo.gif"
+    data = ck.read(name)
+    if data is None:
+        return
+    lo, hi = LOGO_BYTES
+    if not lo <= len(data) <= hi:
+        ck.fault(name, "%d bytes, expected %d..%d" % (len(data), lo, hi))
+    if not ck.expect(name, "signature", data[:6], b"GIF89a"):
+        return
+    w, h, flags, bg, aspect = struct.unpack_from("<HHBBB", data, 6)
+    ck.expect(name, "size", (w, h), (100, 100))
+    if not flags & 0x80 or (flags & 7) != 7:
+        ck.fault(name, "needs a global colour table of 256 entries")
+    try:
+        blocks = list(gif_blocks(data))
+    except (ValueError, IndexError) as e:
+        ck.fault(name, "cannot walk the blocks: %s" % e)
+        return
+    images = [b for k, b in blocks if k == "image"]
+    controls = [b for k, b in blocks if k == "extF9"]
+    ck.expect(name, "frame count", len(images), 1)
+    for k, body in blocks:
+        if k == "extFF" and body[:11] in (b"NETSCAPE2.0", b"ANIMEXTS1.0"):
+            ck.fault(name, "has a looping (animation) extension")
+    for desc in images:
+        x, y, iw, ih, iflags = struct.unpack("<HHHHB", desc)
+        ck.expect(name, "frame rectangle", (x, y, iw, ih), (0, 0, 100, 100))
+        if iflags & 0x80:
+            ck.fault(name, "frame has its own colour table")
+        if iflags & 0x40:
+            ck.fault(name, "frame is interlaced")
+    if len(controls) != 1:
+        ck.fault(name, "expected one graphic control extension, found %d" % len(controls))
+    else:
+        gce = controls[0]
+        if not gce[0] & 1 or gce[3] != 255:
+            ck.fault(name, "colour 255 must be the transparent colour")
+    try:
+        im = Image.open(io.BytesIO(data))
+        im.load()
+    except Exception as e:                      # any decoder complaint is a fault
+        ck.fault(name, "does not decode: %s" % e)
+        return
+    index = np.asarray(im)
+    for x, y in ((0, 0), (99, 0), (0, 99), (99, 99)):
+        if index[y, x] != 255:
+            ck.fault(name, "corner (%d,%d) is not transparent" % (x, y))
+    if np.any(index[40:60, 40:60] == 255):
+        ck.fault(name, "the centre of the sphere is transparent")
+    outside = (index == 255).mean()
+    # A disc filling the square leaves 1 - pi/4 = 21% around it.
+    if not 0.17 <= outside <= 0.26:
+        ck.fault(name, "%.0f%% transparent; a sphere filling the square leaves about 21%%" % (100 * outside))
+
+
+# ---------------------------------------------------------------- scene
+
+def check_scene(ck):
+    name = "scene.jpg"
+    data = ck.read(name)
+    if data is not None:
+        lo, hi = SCENE_BYTES
+        if not lo <= len(data) <= hi:
+            ck.fault(name, "%d bytes, expected %d..%d" % (len(data), lo, hi))
+        frames = []
+        pos = 2
+        if data[:2] != b"\xff\xd8":
+            ck.fault(name, "not a JPEG file")
+        else:
+            while pos + 4 <= len(data) and data[pos] == 0xFF:
+                marker = data[pos + 1]
+                if marker == 0xDA:
+                    break
+                length = struct.unpack_from(">H", data, pos + 2)[0]
+                if 0xC0 <= marker <= 0xCF and marker not in (0xC4, 0xC8, 0xCC):
+                    frames.append((marker, data[pos + 4:pos + 2 + length]))
+                pos += 2 + length
+            if len(frames) != 1:
+                ck.fault(name, "expected one frame header, found %d" % len(frames))
+            else:
+                marker, sof = frames[0]
+                if marker != 0xC2:
+                    ck.fault(name, "frame type SOF%d, expected SOF2 (progressive)" % (marker - 0xC0))
+                precision, h, w, ncomp = struct.unpack_from(">BHHB", sof, 0)
+                ck.expect(name, "sample precision", precision, 8)
+                ck.expect(name, "size", (w, h), SCENE_SIZE)
+                if ck.expect(name, "component count", ncomp, 3):
+                    sampling = [sof[6 + 3 * i + 1] for i in range(3)]
+                    ck.expect(name, "sampling factors (Y, Cb, Cr)",
+                              ["%dx%d" % (s >> 4, s & 15) for s in sampling], ["2x2", "1x1", "1x1"])
+        try:
+            Image.open(io.BytesIO(data)).load()
+        except Exception as e:
+            ck.fault(name, "does not decode: %s" % e)
+
+    name = "scene_labels.png"
+    data = ck.read(name)
+    if data is None:
+        return
+    try:
+        im = Image.open(io.BytesIO(data))
+        im.load()
+    except Exception as e:
+        ck.fault(name, "does not decode: %s" % e)
+        return
+    if not ck.expect(name, "size", im.size, SCENE_SIZE):
+        return
+    if im.mode not in ("L", "P", "I", "I;16"):
+        ck.fault(name, "mode %s; expected one channel holding label numbers" % im.mode)
+        return
+    labels = np.asarray(im).astype(np.int64)
+    extra = sorted(set(np.unique(labels)) - set(range(14)))
+    if extra:
+        ck.fault(name, "unknown label values %s" % extra[:10])
+    for label, (what, box) in sorted(SCENE_BOXES.items()):
+        check_label(ck, name, "label %d (%s)" % (label, what), labels == label, box)
+    check_label(ck, name, "labels %d+%d (computer case)" % CASE_LABELS,
+                np.isin(labels, CASE_LABELS), CASE_BOX)
+
+
+def check_label(ck, name, what, mask, box):
+    ys, xs = np.nonzero(mask)
+    if len(xs) == 0:
+        ck.fault(name, "%s has no pixels" % what)
+        return
+    x0, y0, x1, y1 = xs.min(), ys.min(), xs.max() + 1, ys.max() + 1
+    bx, by, bw, bh = box
+    if x0 < bx or y0 < by or x1 > bx + bw or y1 > by + bh:
+        ck.fault(name, "%s spans x %d..%d, y %d..%d, outside its box x %d..%d, y %d..%d"
+                 % (what, x0, x1 - 1, y0, y1 - 1, bx, bx + bw - 1, by, by + bh - 1))
+    if (x1 - x0) < MIN_COVER * bw or (y1 - y0) < MIN_COVER * bh:
+        ck.fault(name, "%s is %dx%d, covers too little of its %dx%d box"
+                 % (what, x1 - x0, y1 - y0, bw, bh))
+
+
+# ---------------------------------------------------------------- generators
+
+def load_module(path, label):
+    spec = importlib.util.spec_from_file_location(label, path)
+    mod = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(mod)
+    return mod
+
+
+def check_regenerated(ck):
+    """The committed files are what the generators make from their sources now."""
+    try:
+        pixelart = load_module(os.path.join(HERE, "pixelart", "make_pixelart.py"), "make_pixelart")
+        files, _ = pixelart.build()
+    except Exception as e:
+        ck.faults.append("tools/pixelart: generator failed: %s" % e)
+        files = {}
+    try:
+        logo = load_module(os.path.join(HERE, "logo", "make_logo.py"), "make_logo")
+        files["logo.gif"] = logo.build()
+    except Exception as e:
+        ck.faults.append("tools/logo: generator failed: %s" % e)
+    for name, data in sorted(files.items()):
+        path = os.path.join(ck.art, name)
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                if f.read() != data:
+                    ck.fault(name, "differs from what its generator makes now; run tools/make-art")
+
+
+def main(argv):
+    art = argv[0] if argv else os.path.join(REPO, "art")
+    ck = Checker(art)
+    for i in range(13):
+        check_icon(ck, i)
+    check_program_icon(ck)
+    check_cursor(ck)
+    check_logo(ck)
+    check_scene(ck)
+    check_regenerated(ck)
+    for f in ck.faults:
+        print(f)
+    if ck.faults:
+        print("check_art: %d fault(s)" % len(ck.faults))
+        return 1
+    print("check_art: %d files good" % ck.checked)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
