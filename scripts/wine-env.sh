@@ -14,7 +14,7 @@
 #   lumeno_lock [seconds]     take the prefix's lock (fd 9) for this shell; the
 #                             end-to-end tests take the same lock
 #
-# Every wait is bounded by a timeout.
+# Every wait is bounded by a timeout. The functions are safe under set -e.
 
 LUMENO_ROOT=${LUMENO_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 export LUMENO_ROOT
@@ -87,7 +87,7 @@ lumeno_xvfb_start() {
   done
   rm -f "$numfile"
   if [ -z "$n" ]; then
-    kill "$pid" 2>/dev/null
+    kill "$pid" 2>/dev/null || true
     echo "lumeno_xvfb_start: Xvfb did not come up (log: $log)" >&2
     return 1
   fi
@@ -106,13 +106,13 @@ lumeno_xvfb_start() {
 lumeno_xvfb_stop() {
   local pid=${LUMENO_XVFB_PID:-} i
   [ -n "$pid" ] || return 0
-  kill "$pid" 2>/dev/null
+  kill "$pid" 2>/dev/null || true
   for i in $(seq 50); do
     kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
-  kill -9 "$pid" 2>/dev/null
-  wait "$pid" 2>/dev/null
+  kill -9 "$pid" 2>/dev/null || true
+  wait "$pid" 2>/dev/null || true
   unset LUMENO_XVFB_PID
   return 0
 }
@@ -197,8 +197,8 @@ lumeno_prefix_setup() {
     done < <(lumeno_font_replacements)
     printf '\n'
   } >"$reg"
-  timeout 120 "$LUMENO_WINE" regedit /S "$(winepath_of "$reg")" >/dev/null 2>&1
-  local rc=$?
+  local rc=0
+  timeout 120 "$LUMENO_WINE" regedit /S "$(winepath_of "$reg")" >/dev/null 2>&1 || rc=$?
   rm -f "$reg"
   if [ $rc -ne 0 ]; then
     echo "lumeno_prefix_setup: registry import failed ($rc)" >&2
@@ -218,12 +218,10 @@ winepath_of() {
 lumeno_wineserver_warm() {
   # A persistent server for LUMENO_WINESERVER_LINGER seconds after its last
   # client, so consecutive Wine runs skip the start-up.
-  timeout 10 "$LUMENO_WINESERVER" -p"${LUMENO_WINESERVER_LINGER:-60}" >/dev/null 2>&1
-  return 0
+  timeout 10 "$LUMENO_WINESERVER" -p"${LUMENO_WINESERVER_LINGER:-60}" >/dev/null 2>&1 || true
 }
 
 lumeno_wine_cleanup() {
-  timeout 15 "$LUMENO_WINESERVER" -k >/dev/null 2>&1
-  timeout 15 "$LUMENO_WINESERVER" -w >/dev/null 2>&1
-  return 0
+  timeout 15 "$LUMENO_WINESERVER" -k >/dev/null 2>&1 || true
+  timeout 15 "$LUMENO_WINESERVER" -w >/dev/null 2>&1 || true
 }

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds the program and runs it under Wine.
+#
+# With a working X display (DISPLAY set and answering) the program opens there,
+# inside a 1024x768 Wine desktop window, and the script ends when the program does.
+# Without one it runs on a private Xvfb: it waits for the main window, saves a
+# screenshot to build/screenshot.png, prints that path and stops everything.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup-debian.sh
+cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --build build/win -j"${LUMENO_JOBS:-2}"
+
+exe=build/win/LumenoControlPanel.exe
+probe=build/win/wprobe.exe
+caption="Lumeno ControlPanel"
+log=build/run.log
+shot=build/screenshot.png
+[ -f "$exe" ] || { echo "run.sh: $exe was not built" >&2; exit 1; }
+
+# On a real display the Wine desktop is a window of this size; on Xvfb it is
+# the whole screen, which is this size too.
+export LUMENO_DESKTOP_SIZE=${LUMENO_DESKTOP_SIZE:-1024x768}
+# shellcheck source=scripts/wine-env.sh
+source scripts/wine-env.sh
+lumeno_lock 600
+# A server left from an earlier run may be tied to another display.
+lumeno_wine_cleanup
+
+if lumeno_display_ok; then
+  lumeno_prefix_setup
+  echo "Running on display $DISPLAY; close the program's window to end."
+  "$LUMENO_WINE" "$exe" 2>"$log"
+  lumeno_wine_cleanup
+  exit 0
+fi
+
+program_pid=
+cleanup() {
+  if [ -n "$program_pid" ]; then
+    kill "$program_pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$program_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$program_pid" 2>/dev/null || true
+  fi
+  lumeno_wine_cleanup
+  lumeno_xvfb_stop
+}
+trap cleanup EXIT
+
+lumeno_xvfb_start force
+echo "No usable display: running on a private Xvfb ($DISPLAY)."
+lumeno_prefix_setup
+lumeno_wineserver_warm
+"$LUMENO_WINE" "$exe" >/dev/null 2>"$log" &
+program_pid=$!
+
+if [ -f "$probe" ]; then
+  if ! timeout 90 "$LUMENO_WINE" "$probe" wait "$caption" 60 >/dev/null; then
+    echo "run.sh: the window \"$caption\" did not appear within 60 s (Wine log: $log)" >&2
+    exit 1
+  fi
+  # Give the first paint a moment after the window shows.
+  sleep 1
+else
+  sleep 10
+fi
+kill -0 "$program_pid" 2>/dev/null || { echo "run.sh: the program ended early (Wine log: $log)" >&2; exit 1; }
+timeout 30 import -window root "$shot"
+echo "$(pwd)/$shot"
