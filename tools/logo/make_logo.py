@@ -127,10 +127,10 @@ def render():
 
     half = light + np.array([0.0, 0.0, 1.0])
     half /= np.linalg.norm(half)
-    spec = np.clip(normal @ half, 0.0, 1.0) ** 36 * 0.75
+    shine = np.clip(normal @ half, 0.0, 1.0) ** 36 * 0.75
 
     rgb = np.zeros((n, n, 3))
-    rgb[inside] = np.clip(albedo * shade[..., None] + 255.0 * spec[..., None], 0.0, 255.0)
+    rgb[inside] = np.clip(albedo * shade[..., None] + 255.0 * shine[..., None], 0.0, 255.0)
 
     # Down to the final size: colour averaged over the samples that hit the
     # sphere, so its rim is not mixed with any background.
