@@ -629,14 +629,26 @@ class Probe:
         if not self.exe.is_file():
             raise HarnessError(f"probe not built: {self.exe} (set LUMENO_PROBE)")
 
-    def call(self, *args: object, timeout: float = 30) -> tuple[int, object]:
-        proc = self.session.wine_run([str(self.exe), *map(str, args)], timeout=timeout,
-                                     check=False)
-        out = proc.stdout.decode(errors="replace").strip()
-        if proc.returncode == 2 or not out:
-            raise HarnessError(f"wprobe {' '.join(map(str, args))}: exit {proc.returncode}, "
-                               f"output {out!r} {proc.stderr.decode(errors='replace')[-500:]}")
-        return proc.returncode, json.loads(out.splitlines()[-1])
+    def call(self, *args: object, timeout: float = 30, attempts: int = 3) -> tuple[int, object]:
+        """Runs one probe command; returns (exit status, parsed JSON).
+
+        A run that printed nothing never got to its command (Wine failed to
+        start it), so it is tried again; Wine's own errors are kept for the
+        message.
+        """
+        detail = ""
+        for attempt in range(attempts):
+            proc = self.session.wine_run([str(self.exe), *map(str, args)], timeout=timeout,
+                                         check=False, extra_env={"WINEDEBUG": "-all,err+all"})
+            out = proc.stdout.decode(errors="replace").strip()
+            if out and proc.returncode in (0, 1):
+                return proc.returncode, json.loads(out.splitlines()[-1])
+            detail = (f"exit {proc.returncode}, output {out!r}, "
+                      f"stderr {proc.stderr.decode(errors='replace')[-1500:]!r}")
+            if proc.returncode == 2:
+                break
+            time.sleep(0.5)
+        raise HarnessError(f"wprobe {' '.join(map(str, args))}: {detail}")
 
     def windows(self) -> list[Window]:
         return [Window.from_json(d) for d in self.call("windows")[1]]
@@ -978,6 +990,57 @@ def percentile_abs_diff(a, b, q: float):
     a = np.asarray(a, dtype=np.int16)
     b = np.asarray(b, dtype=np.int16)
     return np.percentile(np.abs(a - b).reshape(-1, a.shape[-1]), q, axis=0)
+
+
+def icon_image(data: bytes):
+    """An icon image (a 1, 4 or 8-bit DIB with its AND mask, as stored in
+    RT_ICON resources and .ico files) as an RGBA numpy array; mask pixels
+    are transparent."""
+    import numpy as np
+    import struct
+
+    size, width, height2, _planes, bits = struct.unpack_from("<IiiHH", data, 0)
+    colours_used = struct.unpack_from("<I", data, 32)[0]
+    if bits not in (1, 4, 8):
+        raise ValueError(f"{bits}-bit icon images are not handled")
+    height = height2 // 2
+    entries = colours_used or (1 << bits)
+    palette = np.frombuffer(data, np.uint8, entries * 4, size).reshape(-1, 4)[:, [2, 1, 0]]
+    xor_stride = (width * bits + 31) // 32 * 4
+    and_stride = (width + 31) // 32 * 4
+    xor_at = size + entries * 4
+    and_at = xor_at + xor_stride * height
+    out = np.zeros((height, width, 4), np.uint8)
+    for row in range(height):
+        y = height - 1 - row  # bottom-up rows
+        line = data[xor_at + row * xor_stride:xor_at + (row + 1) * xor_stride]
+        mask = data[and_at + row * and_stride:and_at + (row + 1) * and_stride]
+        for x in range(width):
+            bit = x * bits
+            index = (line[bit // 8] >> (8 - bits - bit % 8)) & ((1 << bits) - 1)
+            out[y, x, :3] = palette[index]
+            out[y, x, 3] = 0 if (mask[x // 8] >> (7 - x % 8)) & 1 else 255
+    return out
+
+
+def find_image(haystack, needle_rgba, tolerance: int = 8):
+    """Where an RGBA image (alpha 0 = don't care) shows in an RGB array.
+
+    Returns (x, y, worst difference) of the best match.
+    """
+    import numpy as np
+
+    hay = np.asarray(haystack, dtype=np.int16)
+    rgb = needle_rgba[..., :3].astype(np.int16)
+    opaque = needle_rgba[..., 3] > 0
+    h, w = opaque.shape
+    best = (0, 0, 10**6)
+    for y in range(hay.shape[0] - h + 1):
+        for x in range(hay.shape[1] - w + 1):
+            worst = int(np.abs(hay[y:y + h, x:x + w] - rgb)[opaque].max())
+            if worst < best[2]:
+                best = (x, y, worst)
+    return best
 
 
 def system_colour(name: str) -> tuple[int, int, int]:

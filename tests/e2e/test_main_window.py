@@ -168,6 +168,16 @@ class MainWindowAtStartTest(harness.ProgramTestCase):
         for start, end in clusters:
             self.assertTrue(10 <= end - start + 1 <= 40, f"caption {start}-{end} is no word")
 
+    def test_title_bar_shows_the_16_pixel_program_icon(self) -> None:
+        w = self.window
+        icon = harness.icon_image((ART / "program16.dib").read_bytes())
+        bar_bottom = w.rect.top + self.metrics["border_width"] + self.metrics["caption_height"]
+        corner = self.pixels[w.rect.top:bar_bottom, w.rect.left:w.rect.left + 40]
+        x, y, worst = harness.find_image(corner, icon)
+        # Drawn as is: a scaled-down 32-pixel image would not match.
+        self.assertLessEqual(worst, 8, f"no 16x16 program icon in the title bar "
+                                       f"(best at {x},{y} off by {worst})")
+
     def test_icon_pictures_are_nowhere_on_screen(self) -> None:
         w = self.window
         # The frame right of the client area is no wider than the one on the
