@@ -18,7 +18,8 @@ Paths come from the environment, with defaults relative to the repository:
 Other knobs:
   LUMENO_E2E_USE_DISPLAY=1  run on $DISPLAY when it answers instead of a
                             private Xvfb (it moves your real pointer)
-  LUMENO_E2E_TIMEOUT        seconds before a whole test file is aborted (900)
+  LUMENO_E2E_TIMEOUT        seconds before a whole test file is aborted (840,
+                            under ctest's 900)
   LUMENO_E2E_KEEP_LOGS=1    keep trace logs of passing runs
 
 Every wait is bounded; a watchdog ends the test process if something hangs.
@@ -1116,21 +1117,27 @@ class ProgramTestCase(unittest.TestCase):
         return self.desktop.screenshot(save_as=path)
 
 
-def _watchdog(seconds: int) -> None:
-    def expire(signum, frame):
-        sys.stderr.write(f"\ne2e watchdog: test file exceeded {seconds}s, aborting\n")
-        if _SESSION is not None:
-            _SESSION.failed = True
-            _SESSION.close()
-        os._exit(3)
+def _abort(message: str, code: int) -> None:
+    sys.stderr.write(f"\n{message}\n")
+    if _SESSION is not None:
+        _SESSION.failed = True
+        sys.stderr.write(f"logs and screenshots kept in {_SESSION.log_dir}\n")
+        _SESSION.close()
+    os._exit(code)
 
-    signal.signal(signal.SIGALRM, expire)
+
+def _watchdog(seconds: int) -> None:
+    """Ends a hung test file itself, cleaning up, before an outer timeout
+    kills it and leaves Xvfb and Wine behind."""
+    signal.signal(signal.SIGALRM,
+                  lambda *_: _abort(f"e2e watchdog: test file exceeded {seconds}s", 3))
+    signal.signal(signal.SIGTERM, lambda *_: _abort("e2e: terminated", 143))
     signal.alarm(seconds)
 
 
 def main() -> None:
     """Runs the calling module's tests; exits non-zero on any failure."""
-    _watchdog(int(os.environ.get("LUMENO_E2E_TIMEOUT", "900")))
+    _watchdog(int(os.environ.get("LUMENO_E2E_TIMEOUT", "840")))
     program = unittest.main(exit=False, verbosity=2)
     ok = program.result.wasSuccessful()
     if _SESSION is not None:
