@@ -81,8 +81,8 @@ PicturePtr Win32Backend::loadPicture(int resourceId)
 
 HFONT Win32Backend::font(const Font& f)
 {
-    std::string key = f.face + '|' + std::to_string(f.points) + '|' + char('0' + f.bold) + char('0' + f.italic) +
-                      char('0' + f.underline);
+    const std::string key = f.face + '|' + std::to_string(int(f.points * 100)) + '|' + char('0' + f.bold) +
+                            char('0' + f.italic) + char('0' + f.underline);
     UniqueFont& slot = fonts_[key];
     if (!slot) {
         const int height = -int(f.points * float(logPixels(LOGPIXELSY)) / 72.0f + 0.5f);
