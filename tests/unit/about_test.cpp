@@ -1,0 +1,337 @@
+// The About window: one object for the run, what each load fills in, the two links, and the
+// three animations on the virtual clock.
+#include "../../about/version_text.h"
+#include "../../app/appinfo_record.h"
+#include "test_support.h"
+#include <string>
+#include <vector>
+
+using namespace testsupport;
+using tk::PointPx;
+namespace Button = tk::Button;
+namespace ShiftKey = tk::ShiftKey;
+
+namespace {
+
+constexpr tk::Color Yellow = tk::RGB(255, 255, 0);
+
+class AboutTest : public AppTest {
+protected:
+    frmAbout* about = nullptr;
+    HeadlessWindow* aboutWin = nullptr;
+
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        aboutWin = chooseAbout();
+        about = app.AboutWindowIfCreated();
+        ASSERT_NE(aboutWin, nullptr);
+        ASSERT_NE(about, nullptr);
+    }
+
+    PointPx logo() const { return centre(about->imgLogo.pixelRect()); }
+    void press(short button, short shift = 0) { backend.mouseDown(*aboutWin, logo(), button, shift); }
+    void release(short button) { backend.mouseUp(*aboutWin, logo(), button); }
+
+    // The logo's centre in the window's interior pixels.
+    PointPx logoCentre() const
+    {
+        const tk::Image& l = about->imgLogo;
+        return {int(l.Left() + l.Width() / 2), int(l.Top() + l.Height() / 2)};
+    }
+    PointPx cursorFromWindowCorner() const
+    {
+        return {backend.cursor.x - aboutWin->outer.left, backend.cursor.y - aboutWin->outer.top};
+    }
+    void expectLogoHome() const
+    {
+        EXPECT_EQ(about->imgLogo.Left(), 8);
+        EXPECT_EQ(about->imgLogo.Top(), 8);
+        EXPECT_EQ(about->imgLogo.Width(), 78);
+    }
+    void expectLoadState() const
+    {
+        EXPECT_EQ(about->lblTit.Caption(), "Lumeno Control Panel");
+        EXPECT_EQ(about->lblVersion.Caption(), "1.00.0000");
+        EXPECT_EQ(about->lblComments.Caption(), App.Comments);
+        EXPECT_EQ(about->lblCopyright.Caption(), App.LegalCopyright);
+        EXPECT_EQ(about->lblEmail.Caption(), ContactEmail);
+        EXPECT_EQ(about->lblWeb.Caption(), WebSite);
+        EXPECT_EQ(about->lblVersion.ForeColor(), tk::RGB(0, 0, 255));
+        EXPECT_EQ(about->lblCopyright.ForeColor(), tk::RGB(80, 80, 255));
+        EXPECT_EQ(about->BackColor(), Yellow);
+        EXPECT_EQ(about->picCont.BackColor(), about->BackColor());
+        EXPECT_EQ(nativeOf(about->picCont).spec.background, about->BackColor());
+        // The title is far wider than the comments, so it spans the window's outer width.
+        EXPECT_EQ(about->lblTit.Left(), 0);
+        EXPECT_EQ(about->lblTit.Width(), float(aboutWin->outer.width()));
+        EXPECT_TRUE(about->lblDisc.Visible());
+        EXPECT_EQ(about->lblComments.Top(), 0);
+        expectLogoHome();
+        EXPECT_EQ(about->Timer1.Interval(), 200);
+        EXPECT_TRUE(about->tmrHideDisc.Enabled());
+    }
+};
+
+TEST_F(AboutTest, LoadFillsTheLabelsFromTheApplicationRecord) { expectLoadState(); }
+
+TEST_F(AboutTest, ChoosingAboutAgainWhileOpenBringsTheSameWindowForwardWithoutReloading)
+{
+    backend.advance(3000);
+    about->lblVersion.SetCaption("changed");
+    EXPECT_EQ(chooseAbout(), aboutWin);
+    EXPECT_EQ(windowsCaptioned("About"), 1);
+    EXPECT_EQ(aboutWin->showCount, 2);
+    EXPECT_EQ(about->lblVersion.Caption(), "changed");
+    backend.advance(2000); // the disclaimer timer still counts from the first load
+    EXPECT_FALSE(about->lblDisc.Visible());
+}
+
+TEST_F(AboutTest, ReopeningAfterCloseReloadsTheSameObject)
+{
+    about->lblVersion.SetCaption("changed");
+    about->lblCopyright.SetForeColor(0);
+    about->lblTit.Move(50, 50);
+    backend.advance(6000);
+    aboutWin->close();
+    EXPECT_EQ(windowsCaptioned("About"), 0);
+    EXPECT_FALSE(backend.quitRequested);
+    EXPECT_FALSE(about->Loaded());
+
+    aboutWin = chooseAbout();
+    ASSERT_NE(aboutWin, nullptr);
+    EXPECT_EQ(app.AboutWindowIfCreated(), about);
+    EXPECT_EQ(&app.AboutWindow(), about);
+    expectLoadState();
+    backend.advance(4999); // a fresh five seconds for the disclaimer
+    EXPECT_TRUE(about->lblDisc.Visible());
+}
+
+TEST(VersionText, PadsMinorAndRevisionOnTheLeftAndNeverCuts)
+{
+    EXPECT_EQ(VersionText(1, 0, 0), "1.00.0000");
+    EXPECT_EQ(VersionText(2, 15, 3), "2.15.0003");
+    EXPECT_EQ(VersionText(1, 100, 0), "1.100.0000");
+    EXPECT_EQ(VersionText(10, 5, 12345), "10.05.12345");
+}
+
+// Forwards to the headless backend but gives the application title a chosen fitted width.
+class TitleWidthBackend final : public tk::Backend {
+public:
+    HeadlessBackend inner;
+    int titleWidth = 0;
+
+    tk::SizePx measureText(std::string_view text, const tk::Font& font, int wrap) override
+    {
+        const tk::SizePx s = inner.measureText(text, font, wrap);
+        return text == App.Title ? tk::SizePx{titleWidth, s.cy} : s;
+    }
+    std::unique_ptr<tk::NativeWindow> createWindow(const tk::WindowSpec& s, tk::WindowEvents& e,
+                                                   tk::NativeWindow* parent) override
+    {
+        return inner.createWindow(s, e, parent);
+    }
+    tk::PicturePtr loadPicture(int id) override { return inner.loadPicture(id); }
+    int twipsPerPixelX() override { return inner.twipsPerPixelX(); }
+    int twipsPerPixelY() override { return inner.twipsPerPixelY(); }
+    void messageBox(std::string_view, std::string_view, int) override {}
+    bool startSystemProgram(std::string_view, std::string_view, int) override { return false; }
+    void shellExecute(std::string_view, std::string_view, std::string_view, std::string_view, int) override {}
+    tk::PointPx cursorPos() override { return inner.cursorPos(); }
+    void quit() override { inner.quit(); }
+};
+
+TEST(AboutTitle, MovesToSpanTheWindowOnlyWhenWiderThanTheComments)
+{
+    for (int width : {198, 199}) {
+        TitleWidthBackend backend;
+        backend.titleWidth = width;
+        tk::BackendInstaller install{backend};
+        frmAbout about;
+        about.Show();
+        ASSERT_EQ(about.lblComments.Width(), 198);
+        if (width == 198) {
+            EXPECT_EQ(about.lblTit.Left(), 96);
+            EXPECT_EQ(about.lblTit.Width(), 198);
+        } else {
+            const HeadlessWindow* w = backend.inner.findWindow("About");
+            ASSERT_NE(w, nullptr);
+            EXPECT_EQ(about.lblTit.Left(), 0);
+            EXPECT_EQ(about.lblTit.Width(), float(w->outer.width()));
+        }
+    }
+}
+
+TEST_F(AboutTest, LinksOpenTheFixedAddressesThroughTheShell)
+{
+    backend.click(*aboutWin, centre(about->lblEmail.pixelRect()));
+    backend.click(*aboutWin, centre(about->lblWeb.pixelRect()));
+    about->lblEmail.SetCaption("someone@else.example"); // what the label shows does not matter
+    backend.click(*aboutWin, centre(about->lblEmail.pixelRect()));
+    std::vector<std::string> calls;
+    for (const auto& c : backend.shellCalls)
+        calls.push_back(c.verb + "|" + c.file + "|" + c.parameters + "|" + c.directory + "|" +
+                        std::to_string(c.showCommand));
+    const std::string mail = "Open|mailto:" + std::string(ContactEmail) + "|||1";
+    EXPECT_EQ(calls, (std::vector<std::string>{mail, "Open|" + std::string(WebSite) + "|||1", mail}));
+    EXPECT_TRUE(backend.messageBoxes.empty());
+}
+
+TEST_F(AboutTest, TheDisclaimerHidesItselfOnceAfterFiveSeconds)
+{
+    backend.advance(4999);
+    EXPECT_TRUE(about->lblDisc.Visible());
+    backend.advance(1);
+    EXPECT_FALSE(about->lblDisc.Visible());
+    EXPECT_FALSE(about->tmrHideDisc.Enabled());
+    press(Button::Left);
+    release(Button::Left);
+    backend.advance(60000);
+    EXPECT_TRUE(about->lblDisc.Visible());
+}
+
+TEST_F(AboutTest, APressBeforeTheTickTogglesTheDisclaimerAndTheTickHidesItRegardless)
+{
+    auto clickLogo = [&](short button) { press(button); release(button); };
+    backend.advance(1000);
+    clickLogo(Button::Left);
+    EXPECT_FALSE(about->lblDisc.Visible());
+    backend.advance(4000); // hidden at the tick: it stays hidden
+    EXPECT_FALSE(about->lblDisc.Visible());
+    EXPECT_FALSE(about->tmrHideDisc.Enabled());
+
+    aboutWin->close(); // a fresh load, where a second press shows it again shortly before the tick
+    aboutWin = chooseAbout();
+    backend.advance(1000);
+    clickLogo(Button::Left);
+    backend.advance(3900);
+    clickLogo(Button::Right);
+    EXPECT_TRUE(about->lblDisc.Visible());
+    backend.advance(100);
+    EXPECT_FALSE(about->lblDisc.Visible());
+}
+
+TEST_F(AboutTest, EveryPressOnTheLogoTogglesTheDisclaimerButOnlyCtrlLeftStartsTheChase)
+{
+    const struct { short button, shift; bool chase; } presses[] = {
+        {Button::Left, 0, false},
+        {Button::Right, 0, false},
+        {Button::Middle, 0, false},
+        {Button::Left, ShiftKey::Shift, false},
+        {Button::Left, ShiftKey::Alt, false},
+        {Button::Left, ShiftKey::Ctrl | ShiftKey::Shift, false},
+        {Button::Left, ShiftKey::Ctrl | ShiftKey::Alt, false},
+        {Button::Right, ShiftKey::Ctrl, false},
+        {Button::Middle, ShiftKey::Ctrl, false},
+        {Button::Left, ShiftKey::Ctrl, true},
+    };
+    for (const auto& p : presses) {
+        const std::string where = "button " + std::to_string(p.button) + " shift " + std::to_string(p.shift);
+        const bool shown = about->lblDisc.Visible();
+        press(p.button, p.shift);
+        EXPECT_EQ(about->lblDisc.Visible(), !shown) << where;
+        EXPECT_EQ(about->bFollowCursor, p.chase) << where;
+        release(p.button);
+        EXPECT_EQ(about->lblDisc.Visible(), !shown) << where; // the release does not toggle
+        EXPECT_FALSE(about->bFollowCursor) << where;
+    }
+}
+
+TEST_F(AboutTest, TheLogoFollowsTheCursorWhileHeldWithCtrlAndGoesHomeAfterRelease)
+{
+    backend.cursor = {500, 400};
+    backend.advance(200); // first logo tick: not chasing, stays home, then every 50 ms
+    expectLogoHome();
+    EXPECT_EQ(about->Timer1.Interval(), 50);
+
+    press(Button::Left, ShiftKey::Ctrl);
+    backend.advance(49);
+    expectLogoHome();
+    backend.advance(1);
+    EXPECT_EQ(logoCentre(), cursorFromWindowCorner());
+    EXPECT_EQ(about->ptCursor.x, 500);
+    EXPECT_EQ(about->ptCursor.y, 400);
+    EXPECT_EQ(about->imgLogo.Width(), 78);
+
+    backend.cursor = {650, 470};
+    backend.advance(50);
+    EXPECT_EQ(logoCentre(), cursorFromWindowCorner());
+
+    // Moving the window keeps the relation to its outer corner.
+    aboutWin->outer = {aboutWin->outer.left + 40, aboutWin->outer.top + 10, aboutWin->outer.right + 40,
+                       aboutWin->outer.bottom + 10};
+    backend.advance(50);
+    EXPECT_EQ(logoCentre(), cursorFromWindowCorner());
+    const PointPx lastChase = logoCentre();
+
+    backend.advance(20);
+    release(Button::Left);
+    EXPECT_EQ(about->Timer1.Interval(), 200);
+    backend.cursor = {100, 100};
+    backend.advance(199);
+    EXPECT_EQ(logoCentre(), lastChase);
+    backend.advance(1);
+    expectLogoHome();
+    EXPECT_EQ(about->Timer1.Interval(), 50);
+}
+
+TEST_F(AboutTest, TheChaseStateSurvivesClosingAndReopening)
+{
+    backend.cursor = {500, 400};
+    press(Button::Left, ShiftKey::Ctrl);
+    backend.advance(200);
+    aboutWin->close(); // closed while still held: no release ever arrives
+    backend.cursor = {520, 410};
+
+    aboutWin = chooseAbout();
+    ASSERT_NE(aboutWin, nullptr);
+    EXPECT_TRUE(about->bFollowCursor);
+    EXPECT_EQ(about->ptCursor.x, 500);
+    EXPECT_EQ(about->ptCursor.y, 400);
+    expectLogoHome();
+    backend.advance(200);
+    EXPECT_EQ(logoCentre(), cursorFromWindowCorner()); // chases without a new press
+}
+
+TEST_F(AboutTest, ShortCommentsStandStill)
+{
+    backend.advance(10000);
+    EXPECT_TRUE(about->lblComments.AutoSize());
+    EXPECT_LE(about->lblComments.Height(), about->picCont.Height());
+    EXPECT_EQ(about->lblComments.Top(), 0);
+}
+
+TEST_F(AboutTest, LongCommentsScrollHalfAPixelPerTickAndReenterFromBelow)
+{
+    std::string text;
+    for (int i = 0; i < 60; ++i)
+        text += "word ";
+    about->lblComments.SetCaption(text);
+    const float below = about->picCont.Height() + 2;
+
+    backend.advance(50);
+    const float h = about->lblComments.Height();
+    ASSERT_GT(h, about->picCont.Height());
+    EXPECT_EQ(about->lblComments.Top(), -0.5f);
+    backend.advance(100);
+    EXPECT_EQ(about->lblComments.Top(), -1.5f); // fractions accumulate
+    EXPECT_EQ(about->lblComments.Width(), 198);
+
+    // From 0, Top reaches exactly -h on tick 2h: the text has just left and wraps on that tick.
+    const int firstPass = int(2 * h);
+    backend.advance(50LL * (firstPass - 1 - 3));
+    EXPECT_EQ(about->lblComments.Top(), -h + 0.5f);
+    backend.advance(50);
+    EXPECT_EQ(about->lblComments.Top(), below);
+
+    // The next pass starts below the box and wraps again on reaching exactly -h.
+    const int secondPass = int(2 * (below + h));
+    backend.advance(50LL * (secondPass - 1));
+    EXPECT_EQ(about->lblComments.Top(), -h + 0.5f);
+    backend.advance(50);
+    EXPECT_EQ(about->lblComments.Top(), below);
+}
+
+} // namespace

@@ -1,0 +1,295 @@
+// The control panel window driven through the headless backend: start-up, hover strip over the
+// hotspots and their overlaps, clicks that start applets, the menus and the program's end.
+#include "test_support.h"
+#include <array>
+#include <memory>
+#include <set>
+#include <string>
+
+using namespace testsupport;
+using tk::PointPx;
+
+namespace {
+
+// Stand-ins for the icon art, so that which icon the preview shows is checked by identity
+// whether or not the art files are present.
+class FakeIcon final : public tk::Picture {
+public:
+    tk::SizePx size() const override { return {16, 16}; }
+};
+
+struct Spot {
+    const char* title;
+    int icon, applet;
+    int left, top, width, height; // twips in the picture's inner area
+};
+
+// The catalogue as the user meets it, topmost first.
+constexpr std::array<Spot, 13> kSpots{{
+    {"Mouse", 2, 8, 5760, 4200, 615, 375},
+    {"Date/Time", 9, 2, 5520, 600, 735, 2055},
+    {"Passwords", 6, 11, 240, 4440, 855, 495},
+    {"Internet options", 12, 4, 180, 2760, 675, 1230},
+    {"Keyboard", 5, 6, 1440, 4200, 3885, 480},
+    {"Add/New Hardware", 4, 0, 4395, 3765, 675, 435},
+    {"System Properites", 10, 14, 990, 3720, 4065, 555},
+    {"Display", 11, 3, 1920, 1200, 2295, 2295},
+    {"Multimedia", 3, 9, 4200, 1440, 780, 1830},
+    {"Modems", 1, 7, 4200, 3240, 735, 495},
+    {"Add/New Programs", 8, 1, 4920, 3240, 735, 615},
+    {"Sounds", 7, 13, 1080, 1560, 735, 1695},
+    {"Regional Settings", 0, 12, 360, 240, 2535, 1575},
+}};
+enum { Mouse, Clock, Keys, Globe, Keyboard, HardDisk, Computer, Display, RightSpeaker, Modem, CDs, LeftSpeaker, Map };
+
+// Picture1's inner area starts at client pixel (5, 6): outer edge at (3, 4) plus its 2-pixel border.
+PointPx at(int twipsX, int twipsY) { return {5 + twipsX / 15, 6 + twipsY / 15}; }
+PointPx centreOf(const Spot& s) { return at(s.left + s.width / 2, s.top + s.height / 2); }
+
+constexpr int kClientWidth = 433, kClientHeight = 368;
+
+class MainWindowTest : public AppTest {
+protected:
+    std::array<tk::PicturePtr, 13> icons;
+
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        for (std::size_t i = 0; i < icons.size(); ++i) {
+            icons[i] = std::make_shared<FakeIcon>();
+            frm().imgIcons[i].SetPicture(icons[i]);
+        }
+    }
+
+    frmCPanel& frm() { return app.MainWindow(); }
+    void move(PointPx p) { backend.mouseMove(*mainWin, p); }
+
+    void expectStrip(const char* title, int icon, const std::string& where = "")
+    {
+        EXPECT_EQ(frm().lblInfo.Caption(), title) << where;
+        EXPECT_EQ(frm().imgPreview.Picture(), icon < 0 ? nullptr : icons[std::size_t(icon)]) << where;
+    }
+    void expectStrip(const Spot& s, const std::string& where = "") { expectStrip(s.title, s.icon, where); }
+    void expectEmptyStrip(const std::string& where = "") { expectStrip("", -1, where); }
+};
+
+std::string describe(const std::vector<tk::MenuSpec>& menu)
+{
+    std::string out;
+    for (const tk::MenuSpec& m : menu) {
+        out += (out.empty() ? "" : " ") + m.caption;
+        if (!m.items.empty())
+            out += "[" + describe(m.items) + "]";
+    }
+    return out;
+}
+
+TEST_F(MainWindowTest, StartsWithItsCaptionAnEmptyStripAndTheMenuBar)
+{
+    EXPECT_TRUE(mainWin->visible);
+    EXPECT_EQ(mainWin->spec.clientSize, (tk::SizePx{kClientWidth, kClientHeight}));
+    EXPECT_EQ(describe(mainWin->spec.menu), "&File[E&xit] &Help[&Quick help - &About]");
+    // The picture's inner area, where the hotspots live, is exactly the 425 by 331 scene.
+    EXPECT_EQ(nativeOf(frm().Picture1).clientInParent(), (tk::RectPx{5, 6, 430, 337}));
+    expectEmptyStrip();
+    for (const auto& op : mainWin->paint())
+        EXPECT_EQ(op.text.find("..."), std::string::npos) << "designed caption shows: " << op.text;
+    EXPECT_EQ(app.AboutWindowIfCreated(), nullptr);
+    EXPECT_TRUE(backend.processStarts.empty());
+}
+
+TEST_F(MainWindowTest, EachHotspotShowsItsTitleAndIconAndAClickStartsItsApplet)
+{
+    for (const Spot& s : kSpots) {
+        backend.processStarts.clear();
+        move(centreOf(s));
+        expectStrip(s, s.title);
+        backend.click(*mainWin, centreOf(s));
+        expectStrip(s, std::string("after click on ") + s.title); // a click leaves the strip alone
+        ASSERT_EQ(backend.processStarts.size(), 1u) << s.title;
+        EXPECT_EQ(backend.processStarts[0].commandLine, kAppletCommands[s.applet]) << s.title;
+    }
+}
+
+TEST_F(MainWindowTest, WhereHotspotsOverlapTheUpperOneTakesTheMouse)
+{
+    // Upper, lower, and a point of their shared area in twips. Each case first shows the lower
+    // hotspot alone, so the move into the shared area has to switch title and icon.
+    struct Overlap { int upper, lower, x, y; };
+    const Overlap cases[] = {
+        {Keyboard, Computer, 3240, 4230},   {HardDisk, Computer, 4710, 3975}, {HardDisk, CDs, 4980, 3810},
+        {Computer, Modem, 4560, 3720},      {Computer, CDs, 4980, 3720},      {Display, RightSpeaker, 4200, 2340},
+        {Display, Modem, 4200, 3360},       {Display, Map, 2400, 1500},       {RightSpeaker, Modem, 4560, 3240},
+        {RightSpeaker, CDs, 4935, 3255},    {Modem, CDs, 4920, 3480},         {LeftSpeaker, Map, 1440, 1695},
+    };
+    for (const Overlap& c : cases) {
+        const Spot &upper = kSpots[std::size_t(c.upper)], &lower = kSpots[std::size_t(c.lower)];
+        const std::string where = std::string(upper.title) + " over " + lower.title;
+        move(centreOf(lower));
+        expectStrip(lower, where);
+        move(at(c.x, c.y));
+        expectStrip(upper, where);
+    }
+}
+
+TEST_F(MainWindowTest, AHotspotIncludesItsLeftAndTopEdgesButNotItsRightAndBottom)
+{
+    // The map's rectangle is 360..2895 by 240..1815 twips, with bare picture around it there.
+    const struct { int x, y; bool inMap; } points[] = {
+        {2880, 300, true}, {2895, 300, false}, {360, 300, true}, {345, 300, false},
+        {375, 1800, true}, {375, 1815, false}, {375, 240, true}, {375, 225, false},
+    };
+    for (const auto& p : points) {
+        move(at(p.x, p.y));
+        const std::string where = std::to_string(p.x) + "," + std::to_string(p.y);
+        if (p.inMap)
+            expectStrip(kSpots[Map], where);
+        else
+            expectEmptyStrip(where);
+    }
+}
+
+TEST_F(MainWindowTest, BarePictureEmptiesTheStripAndEveryMoveOverAHotspotSetsItsIconAgain)
+{
+    move(centreOf(kSpots[Keyboard]));
+    move(at(3000, 60));
+    expectEmptyStrip();
+    move(centreOf(kSpots[Keyboard]));
+    expectStrip(kSpots[Keyboard]);
+    frm().imgPreview.SetPicture(nullptr);
+    move(at(1440, 4200)); // another point of the keyboard: same title, icon set again
+    expectStrip(kSpots[Keyboard]);
+}
+
+TEST_F(MainWindowTest, LeavingThePictureThroughItsEdgeLeavesTheStripAsItWas)
+{
+    move(at(6360, 4300)); // the mouse hotspot's last column, at the picture's right edge
+    expectStrip(kSpots[Mouse]);
+    // Across the border, past it into the window, down into the strip and to the window's foot.
+    for (PointPx p : {PointPx{430, 292}, PointPx{431, 292}, PointPx{432, 292}, PointPx{200, 355},
+                      PointPx{10, 350}, PointPx{kClientWidth - 1, kClientHeight - 1}})
+        move(p);
+    expectStrip(kSpots[Mouse]);
+
+    move(at(600, 4920)); // the keys hotspot's last row, at the picture's bottom edge
+    move({50, 337});     // the bottom border
+    expectStrip(kSpots[Keys]);
+}
+
+TEST_F(MainWindowTest, OnlyAClickOnAHotspotStartsAnAppletAndADoubleClickStartsItOnce)
+{
+    backend.click(*mainWin, at(3000, 60)); // bare picture
+    backend.click(*mainWin, {200, 355});   // the strip
+    EXPECT_TRUE(backend.processStarts.empty());
+
+    backend.doubleClick(*mainWin, centreOf(kSpots[Clock]));
+    ASSERT_EQ(backend.processStarts.size(), 1u);
+    EXPECT_EQ(backend.processStarts[0].commandLine, kAppletCommands[2]);
+}
+
+TEST_F(MainWindowTest, TheIconStoreIsNeverDrawnOnlyThePreview)
+{
+    const std::set<const tk::Picture*> iconSet = [&] {
+        std::set<const tk::Picture*> s;
+        for (const auto& p : icons)
+            s.insert(p.get());
+        return s;
+    }();
+    auto iconOps = [&](HeadlessWindow& w) {
+        std::vector<tk::RectPx> out;
+        for (const auto& op : w.paint()) {
+            if (op.kind != tk::headless::DrawOp::Kind::Picture)
+                continue;
+            EXPECT_LE(op.rect.right, kClientWidth) << "picture drawn right of the client area";
+            if (iconSet.count(op.picture))
+                out.push_back(op.rect);
+        }
+        return out;
+    };
+    EXPECT_TRUE(iconOps(*mainWin).empty());
+    EXPECT_TRUE(iconOps(nativeOf(frm().Picture1)).empty());
+    for (const Spot& s : kSpots) {
+        move(centreOf(s));
+        const auto drawn = iconOps(*mainWin);
+        ASSERT_EQ(drawn.size(), 1u) << s.title;
+        EXPECT_EQ(drawn[0].left, 6) << s.title;   // the preview, 90 by 5190 twips
+        EXPECT_EQ(drawn[0].top, 346) << s.title;
+    }
+}
+
+TEST(MainWindowArt, TheSceneAndTheIconsAreLoadedInIndexOrder)
+{
+    HeadlessBackend backend;
+    tk::BackendInstaller install{backend};
+    Application app;
+    app.Start();
+    frmCPanel& w = app.MainWindow();
+    if (const tk::PicturePtr& scene = w.Picture1.ContainerPicture()) {
+        EXPECT_EQ(scene->size(), (tk::SizePx{425, 331}));
+        EXPECT_EQ(w.Picture1.Width(), 6435);
+        EXPECT_EQ(w.Picture1.Height(), 5025);
+    }
+    for (std::size_t i = 0; i < 13; ++i) { // 2, 9 and 11 are the three 15-pixel-wide icons
+        const tk::PicturePtr& p = w.imgIcons[i].Picture();
+        if (!p)
+            GTEST_SKIP() << "icon art not present";
+        EXPECT_EQ(p->size(), (tk::SizePx{i == 2 || i == 9 || i == 11 ? 15 : 16, 16})) << i;
+    }
+}
+
+TEST_F(MainWindowTest, QuickHelpShowsTheSixLineNoteAndLeavesTheStripAlone)
+{
+    move(centreOf(kSpots[Globe]));
+    chooseMenu(*mainWin, "&Quick help");
+    ASSERT_EQ(backend.messageBoxes.size(), 1u);
+    const auto& box = backend.messageBoxes[0];
+    EXPECT_EQ(box.text, "Place the mouse over parts of the picture\r\n"
+                        "When the mouse is over a hotspot,\r\n"
+                        "a title of the item will be displayed\r\n"
+                        " at the bottom of the window.\r\n"
+                        "If this is the item you want\r\n"
+                        "simple click it once.");
+    EXPECT_EQ(box.title, "Quick help");
+    EXPECT_EQ(box.style, 64);
+    expectStrip(kSpots[Globe]);
+}
+
+TEST_F(MainWindowTest, ExitClosesEveryWindowAndEndsTheProgram)
+{
+    ASSERT_NE(chooseAbout(), nullptr);
+    chooseMenu(*mainWin, "E&xit");
+    EXPECT_TRUE(backend.quitRequested);
+    EXPECT_TRUE(backend.topLevelWindows().empty());
+    EXPECT_FALSE(frm().Loaded());
+    EXPECT_FALSE(app.AboutWindowIfCreated()->Loaded());
+    backend.advance(10000); // the About window's timers died with it
+}
+
+TEST_F(MainWindowTest, ClosingTheMainWindowAloneEndsTheProgram)
+{
+    mainWin->close();
+    EXPECT_TRUE(backend.quitRequested);
+}
+
+TEST_F(MainWindowTest, AnOpenAboutWindowOutlivesTheMainWindowAndKeepsWorking)
+{
+    ASSERT_NE(chooseAbout(), nullptr);
+    frmAbout& about = *app.AboutWindowIfCreated();
+    mainWin->close();
+    EXPECT_FALSE(backend.quitRequested);
+    HeadlessWindow* aboutWin = backend.findWindow("About");
+    ASSERT_NE(aboutWin, nullptr);
+    ASSERT_EQ(backend.topLevelWindows().size(), 1u);
+
+    backend.advance(5000);
+    EXPECT_FALSE(about.lblDisc.Visible());
+    backend.click(*aboutWin, centre(about.lblEmail.pixelRect()));
+    EXPECT_EQ(backend.shellCalls.size(), 1u);
+
+    aboutWin->close();
+    EXPECT_TRUE(backend.quitRequested);
+}
+
+} // namespace

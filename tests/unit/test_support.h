@@ -1,0 +1,88 @@
+// Shared pieces of the window tests: the program started on the headless backend, menu
+// commands sent the way a menu click arrives, and the applet command lines byte for byte.
+#pragma once
+#include "../../about/frmAbout.h"
+#include "../../app/frame.h"
+#include "../../app/toolkit/headless/headless_backend.h"
+#include "../../mainwindow/frmCPanel.h"
+#include <gtest/gtest.h>
+#include <string_view>
+
+namespace testsupport {
+
+using tk::headless::HeadlessBackend;
+using tk::headless::HeadlessWindow;
+
+inline constexpr std::string_view kAppletCommands[15] = {
+    "rundll32.exe shell32.dll,Control_RunDLL sysdm.cpl @1",
+    "rundll32.exe shell32.dll,Control_RunDLL appwiz.cpl,,1",
+    "rundll32.exe shell32.dll,Control_RunDLL timedate.cpl",
+    "rundll32.exe shell32.dll,Control_RunDLL desk.cpl,,0",
+    "rundll32.exe shell32.dll,Control_RunDLL inetcpl.cpl,,0",
+    "rundll32.exe shell32.dll,Control_RunDLL joy.cpl",
+    "rundll32.exe shell32.dll,Control_RunDLL main.cpl @1",
+    "rundll32.exe shell32.dll,Control_RunDLL modem.cpl",
+    "rundll32.exe shell32.dll,Control_RunDLL main.cpl @0",
+    "rundll32.exe shell32.dll,Control_RunDLL mmsys.cpl,,0",
+    "rundll32.exe shell32.dll,Control_RunDLL netcpl.cpl",
+    "rundll32.exe shell32.dll,Control_RunDLL password.cpl",
+    "rundll32.exe shell32.dll,Control_RunDLL intl.cpl,,0",
+    "rundll32.exe shell32.dll,Control_RunDLL mmsys.cpl @1",
+    "rundll32.exe shell32.dll,Control_RunDLL sysdm.cpl,,0",
+};
+
+inline tk::PointPx centre(tk::RectPx r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+
+inline const tk::MenuSpec* findMenuItem(const std::vector<tk::MenuSpec>& items, std::string_view caption)
+{
+    for (const tk::MenuSpec& m : items) {
+        if (m.caption == caption && m.items.empty())
+            return &m;
+        if (const tk::MenuSpec* found = findMenuItem(m.items, caption))
+            return found;
+    }
+    return nullptr;
+}
+
+// Sends the command of the menu item with this caption, as the platform does on a menu click.
+inline void chooseMenu(HeadlessWindow& w, std::string_view caption)
+{
+    const tk::MenuSpec* item = findMenuItem(w.spec.menu, caption);
+    ASSERT_NE(item, nullptr) << caption;
+    ASSERT_NE(item->id, 0) << caption;
+    w.events->menuCommand(item->id);
+}
+
+inline HeadlessWindow& nativeOf(const tk::Container& c) { return *static_cast<HeadlessWindow*>(c.native()); }
+
+// The program as started: the main window loaded and shown, no About window yet.
+class AppTest : public ::testing::Test {
+protected:
+    HeadlessBackend backend;
+    tk::BackendInstaller install{backend};
+    Application app;
+    HeadlessWindow* mainWin = nullptr;
+
+    void SetUp() override
+    {
+        app.Start();
+        mainWin = backend.findWindow("Lumeno ControlPanel");
+        ASSERT_NE(mainWin, nullptr);
+    }
+
+    HeadlessWindow* chooseAbout()
+    {
+        chooseMenu(*mainWin, "&About");
+        return backend.findWindow("About");
+    }
+
+    int windowsCaptioned(std::string_view caption) const
+    {
+        int n = 0;
+        for (HeadlessWindow* w : backend.topLevelWindows())
+            n += w->spec.caption == caption;
+        return n;
+    }
+};
+
+} // namespace testsupport
