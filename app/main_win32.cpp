@@ -1,7 +1,6 @@
 // Entry point of the Windows program. The command line is not read.
 #include "frame.h"
 #include "toolkit/win32/win32_backend.h"
-#include <commctrl.h>
 #include <objbase.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -12,8 +11,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     SetDllDirectoryA("");
 
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&icc);
 
     int code = 0;
     {

@@ -1,6 +1,7 @@
 #include "win32_backend.h"
 #include "win32_picture.h"
 #include "win32_window.h"
+#include <commctrl.h>
 #include <wincodec.h>
 #include <string>
 
@@ -42,6 +43,13 @@ int logPixels(int index)
 
 Win32Backend::Win32Backend(HINSTANCE instance) : instance_(instance)
 {
+    // The common controls (tool tips) are bound at run time from the system directory, so the
+    // loader never looks for them beside the program.
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(systemExport("comctl32.dll", "InitCommonControlsEx")))) {
+        const INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
+        init(&icc);
+    }
     CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                      reinterpret_cast<void**>(&wic_));
 }

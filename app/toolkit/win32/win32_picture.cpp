@@ -81,7 +81,7 @@ void Win32Picture::draw(HDC dc, RectPx dest) const
     SelectScope select(mem.get(), bitmapFor(target));
     if (hasAlpha_) {
         const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-        AlphaBlend(dc, dest.left, dest.top, target.cx, target.cy, mem.get(), 0, 0, target.cx, target.cy, blend);
+        GdiAlphaBlend(dc, dest.left, dest.top, target.cx, target.cy, mem.get(), 0, 0, target.cx, target.cy, blend);
     } else {
         BitBlt(dc, dest.left, dest.top, target.cx, target.cy, mem.get(), 0, 0, SRCCOPY);
     }
