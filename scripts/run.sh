@@ -67,4 +67,4 @@ else
 fi
 kill -0 "$program_pid" 2>/dev/null || { echo "run.sh: the program ended early (Wine log: $log)" >&2; exit 1; }
 timeout 30 import -window root "$shot"
-echo "$(pwd)/$shot"
+realpath "$shot"
