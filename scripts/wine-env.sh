@@ -74,7 +74,12 @@ lumeno_xvfb_start() {
   fi
   local numfile log pid n i
   numfile=$(mktemp)
-  log=${LUMENO_XVFB_LOG:-$(mktemp -t lumeno-xvfb.XXXXXX.log)}
+  if [ -n "${LUMENO_XVFB_LOG:-}" ]; then
+    log=$LUMENO_XVFB_LOG
+  else
+    log=$(mktemp -t lumeno-xvfb.XXXXXX.log)
+    LUMENO_XVFB_TEMPLOG=$log
+  fi
   # -displayfd lets the server pick a free display number itself, without races.
   Xvfb -displayfd 3 -screen 0 "$LUMENO_SCREEN" -nolisten tcp -noreset 3>"$numfile" 2>"$log" &
   pid=$!
@@ -114,6 +119,10 @@ lumeno_xvfb_stop() {
   kill -9 "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   unset LUMENO_XVFB_PID
+  if [ -n "${LUMENO_XVFB_TEMPLOG:-}" ]; then
+    rm -f "$LUMENO_XVFB_TEMPLOG"
+    unset LUMENO_XVFB_TEMPLOG
+  fi
   return 0
 }
 
