@@ -64,11 +64,6 @@ RIGHT_X = 57.0             # right-hand wall plane
 DESK_FRONT = 85.0          # front edge of the desk, just below the picture
 
 
-def project(x, y, z):
-    """World point -> continuous pixel position (for placing things)."""
-    return CENTRE_X + FOCAL * (x - EYE[0]) / z, CENTRE_Y - FOCAL * (y - EYE[1]) / z
-
-
 # --------------------------------------------------------------------------
 # Small helpers
 
@@ -192,6 +187,11 @@ def rotate(a, b, angle):
     return c * a + s * b, -s * a + c * b
 
 
+def smooth_min(a, b, k):
+    h = np.clip(0.5 + 0.5 * (b - a) / k, 0, 1)
+    return b + (a - b) * h - k * h * (1 - h)
+
+
 class Union:
     """Minimum of several parts; optionally remembers which part is nearest."""
 
@@ -222,7 +222,7 @@ class Mat:
 
     def __init__(self, n, albedo, label):
         self.albedo = np.repeat(np.asarray(albedo, dtype=np.float64)[:, None], n, axis=1)
-        self.ks = np.full(n, 0.3)         # specular strength
+        self.ks = np.full(n, 0.3)         # highlight strength
         self.shine = np.full(n, 40.0)     # Blinn-Phong exponent
         self.refl = np.zeros(n)           # mirror reflectance at normal incidence
         self.emit = np.zeros((3, n))
@@ -292,10 +292,10 @@ class Map(Thing):
         return un.result()
 
     def material(self, p, n, part):
-        m = Mat(p.shape[1], srgb(196, 112, 44), LABELS['map'])
+        m = Mat(p.shape[1], srgb(190, 100, 40), LABELS['map'])
         u, v = p[0] - self.cx, p[1] - self.cy
         grain = fbm(u * 0.08, v * 1.6 + u * 0.02, p[2] * 0.1, 3, seed=5)
-        m.paint(part == 0, colour=cmix(srgb(150, 76, 26), srgb(214, 130, 56), grain), ks=0.35, shine=30)
+        m.paint(part == 0, colour=cmix(srgb(140, 66, 22), srgb(205, 115, 45), grain), ks=0.35, shine=30)
         pic = part == 1
         # cloud-like land and sea, with a thin pale margin
         land = fbm(u * 0.09 + 3.0, v * 0.11 - 2.0, 0.3, 5, seed=11)
@@ -679,7 +679,6 @@ class Keyboard(Thing):
         space = sd_box(ku + 0.9, v - 1.25, w + 0.2 + 2 * p, 5.6, 0.38, 0.74, 0.25)
         main = np.where((row == -2) & (np.abs(ku + 0.9) < 6.6), space, main)
         kp = u - 17.4
-        colp = np.clip(np.round(kp / p), -1.5, 1.5)
         colp = np.clip(np.round(kp / p + 0.5) - 0.5, -1.5, 1.5)
         pad = sd_box(kp - colp * p, v - 1.25, wr, 0.78, 0.38, 0.74, 0.25)
         un = Union(track)
@@ -702,7 +701,7 @@ class Keyboard(Thing):
 
 class Mouse(Thing):
     name = 'mouse'
-    cx, cz = 37.9, 119.2
+    cx, cz = 38.1, 119.2
     yaw = np.radians(-8.0)
 
     def __init__(self):
@@ -715,8 +714,10 @@ class Mouse(Thing):
 
     def dist(self, x, y, z, track=False):
         u, w = rotate(x - self.cx, z - self.cz, self.yaw)
-        body = sd_ellipsoid(u, y - 0.2, w - 0.6, 3.45, 2.9, 5.3)
-        body = np.maximum(body, -y)
+        # a rounded slab with the palm hump towards the near end
+        slab_ = sd_box(u, y - 1.1, w - 0.4, 3.1, 1.1, 4.9, 1.0)
+        hump = sd_ellipsoid(u, y - 0.2, w - 0.1, 2.95, 3.0, 4.4)
+        body = np.maximum(smooth_min(slab_, hump, 1.2), -y)
         un = Union(track)
         un.add(body, 0)
         cable = None
@@ -730,8 +731,10 @@ class Mouse(Thing):
         m = Mat(p.shape[1], srgb(226, 222, 206), LABELS['mouse'])
         u, w = rotate(p[0] - self.cx, p[2] - self.cz, self.yaw)
         m.paint(part == 0, ks=0.5, shine=60)
-        seam = (part == 0) & (((np.abs(u) < 0.14) & (w > 1.2)) | (np.abs(w - 1.2) < 0.14))
-        m.paint(seam, colour=srgb(120, 118, 110))
+        buttons = (part == 0) & (w > 1.2) & (n[1] > 0.3)
+        m.paint(buttons, colour=srgb(200, 198, 188))
+        seam = buttons & ((np.abs(u) < 0.16) | (w < 1.45))
+        m.paint(seam, colour=srgb(95, 92, 88))
         m.paint(part == 1, colour=srgb(60, 60, 64), ks=0.3, shine=30, label=LABELS['none'])
         return m
 
@@ -763,10 +766,11 @@ class Keys(Thing):
             c, s_ = np.cos(roll), np.sin(roll)
             across, face = c * across + s_ * face, -s_ * across + c * face
             self.frames.append((start, axis, across, face, np.linalg.norm(tip - start)))
-        n = np.array([0.0, np.cos(self.ring_tilt), -np.sin(self.ring_tilt)])
-        self.ring_n = n
-        self.lo = np.array([-34.5, -0.1, 98.0])
-        self.hi = np.array([-24.0, 2.6, 111.0])
+        self.ring_n = np.array([0.0, np.cos(self.ring_tilt), -np.sin(self.ring_tilt)])
+        ends = np.array([e for start, tip, _, _ in self.keys for e in (start, tip)])
+        ends = np.vstack([ends, self.ring_c - self.ring_r, self.ring_c + self.ring_r])
+        self.lo = np.maximum(ends.min(axis=0) - 1.7, [-np.inf, -0.1, -np.inf])
+        self.hi = ends.max(axis=0) + 1.7
 
     def dist(self, x, y, z, track=False):
         un = Union(track)
@@ -840,7 +844,7 @@ def slab(ro, rd, lo, hi):
 MAX_STEPS = 110
 
 
-def march(thing, ro, rd, t_start, t_end, any_hit):
+def march(thing, ro, rd, t_start, t_end):
     """Sphere-trace one thing; returns (index, t) of the rays that hit it."""
     n = ro.shape[1]
     t = t_start.copy()
@@ -873,7 +877,7 @@ def trace(ro, rd, t_min=0.0):
         idx = np.nonzero(tn < tf)[0]
         if not len(idx):
             continue
-        hi, ht = march(thing, ro[:, idx], rd[:, idx], tn[idx], tf[idx], False)
+        hi, ht = march(thing, ro[:, idx], rd[:, idx], tn[idx], tf[idx])
         sel = idx[hi]
         closer = ht < t_best[sel]
         t_best[sel[closer]] = ht[closer]
@@ -891,7 +895,7 @@ def occluded(ro, rd, t_max):
         idx = np.nonzero((tn < tf) & ~blocked)[0]
         if not len(idx):
             continue
-        hi, _ = march(thing, ro[:, idx], rd[:, idx], tn[idx], tf[idx], True)
+        hi, _ = march(thing, ro[:, idx], rd[:, idx], tn[idx], tf[idx])
         blocked[idx[hi]] = True
     return blocked
 
@@ -1033,8 +1037,8 @@ def shade(p, n, view, mat, light_samples, rng, shadows=True):
     to = KEY_CENTRE[:, None] - origin
     dist = np.sqrt((to * to).sum(axis=0))
     half = normalize(to / dist - view)
-    spec = np.maximum(dot(n, half), 0) ** mat.shine * mat.ks * seen * (KEY_DIST / dist) ** 2
-    spec_sum = KEY_COLOUR[:, None] * (spec * (mat.shine + 8) / 64.0)[None]
+    shine = np.maximum(dot(n, half), 0) ** mat.shine * mat.ks * seen * (KEY_DIST / dist) ** 2
+    highlight = KEY_COLOUR[:, None] * (shine * (mat.shine + 8) / 64.0)[None]
     # violet lamp, no shadows
     to = VIOLET_POS[:, None] - p
     dist = np.sqrt((to * to).sum(axis=0))
@@ -1045,7 +1049,7 @@ def shade(p, n, view, mat, light_samples, rng, shadows=True):
     ao = ambient_occlusion(p, n)
     hemi = mix(GROUND[:, None], SKY[:, None], (0.5 + 0.5 * n[1])[None])
     colour += hemi * ao[None]
-    return mat.albedo * colour + spec_sum + mat.emit
+    return mat.albedo * colour + highlight + mat.emit
 
 
 def fresnel(cos_i, f0):
