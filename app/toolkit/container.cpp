@@ -73,9 +73,12 @@ void Container::createChildWindows()
 
 void Container::releaseNative()
 {
-    for (Control* c : controls_)
+    // Pictures go with the window; the next load takes them from the design again.
+    for (Control* c : controls_) {
+        c->windowClosed();
         if (auto* box = dynamic_cast<PictureBox*>(c))
             box->releaseNative();
+    }
     if (native_)
         native_.reset();
     picture_.reset();

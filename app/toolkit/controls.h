@@ -48,6 +48,7 @@ public:
     RectPx pixelRect() const; // in the container's client pixels
     virtual void paint(Canvas&) const {}
     virtual bool takesMouse() const { return true; }
+    virtual void windowClosed() {} // drop what only the loaded window needs
 
 protected:
     void invalidate() const;
@@ -120,6 +121,7 @@ public:
     void SetPicture(PicturePtr p); // sizes itself to the picture unless stretched
 
     void paint(Canvas& canvas) const override;
+    void windowClosed() override { picture_.reset(); }
 
 private:
     PicturePtr picture_;
