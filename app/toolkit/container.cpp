@@ -207,10 +207,7 @@ int PictureBox::borderPixels() const
 
 void PictureBox::Reset(const PictureBoxDesign& d)
 {
-    left_ = d.left;
-    top_ = d.top;
-    width_ = d.width;
-    height_ = d.height;
+    placeAsDesigned(d);
     border_ = d.border;
     autoSize_ = d.autoSize;
     visible_ = true;

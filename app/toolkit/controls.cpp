@@ -31,7 +31,6 @@ void Control::Move(float left, float top, float width, float height)
     width_ = width;
     height_ = height;
     invalidate();
-    moved();
 }
 
 void Control::SetVisible(bool v)
@@ -47,10 +46,7 @@ void Control::SetVisible(bool v)
 
 void Label::Reset(const LabelDesign& d)
 {
-    left_ = d.left;
-    top_ = d.top;
-    width_ = d.width;
-    height_ = d.height;
+    placeAsDesigned(d);
     caption_ = d.caption;
     font_ = d.font;
     foreColor_ = d.foreColor;
@@ -124,10 +120,7 @@ void Label::paint(Canvas& canvas) const
 
 void Image::Reset(const ImageDesign& d)
 {
-    left_ = d.left;
-    top_ = d.top;
-    width_ = d.width;
-    height_ = d.height;
+    placeAsDesigned(d);
     stretch_ = d.stretch;
     visible_ = d.visible;
     picture_.reset();
@@ -164,10 +157,7 @@ void Image::paint(Canvas& canvas) const
 
 void Shape::Reset(const ShapeDesign& d)
 {
-    left_ = d.left;
-    top_ = d.top;
-    width_ = d.width;
-    height_ = d.height;
+    placeAsDesigned(d);
     fill_ = d.fillColor;
     border_ = d.borderColor;
     invalidate();

@@ -52,7 +52,13 @@ public:
 
 protected:
     void invalidate() const;
-    virtual void moved() {}
+    template <typename Design> void placeAsDesigned(const Design& d)
+    {
+        left_ = d.left;
+        top_ = d.top;
+        width_ = d.width;
+        height_ = d.height;
+    }
 
     Container* container_ = nullptr;
     float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
