@@ -1,0 +1,222 @@
+"""Clicks on the picture start the applets, as Wine's process trace shows them.
+
+Each hotspot's click must start the system directory's rundll32.exe by its
+full path, from the system directory, with the hotspot's command line byte
+for byte. A runner or applet planted beside the program or in its current
+folder must never run or load instead.
+"""
+
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+import test_hotspots as spots  # noqa: E402
+
+SYSTEM_DIR = "C:\\windows\\system32"
+RUNNER = SYSTEM_DIR + "\\rundll32.exe"
+COMPILER = "x86_64-w64-mingw32-g++-posix"
+
+
+def load_commands() -> list[str]:
+    text = (harness.REPO_ROOT / "launcher" / "modControlPanels.h").read_text()
+    rows = re.findall(r'"(rundll32\.exe [^"]*)",\s*// (\d+)', text)
+    assert [int(n) for _, n in rows] == list(range(15)), "applet table rows out of order"
+    return [command for command, _ in rows]
+
+
+COMMANDS = load_commands()
+INDEX = spots.INDEX
+
+
+class LaunchAssertions:
+    program: harness.Program
+
+    def wait_start(self, count: int) -> harness.ProcessStart:
+        """The count-th start once the new process has reported its current folder."""
+        def ready():
+            starts = self.program.process_starts()
+            return starts[count - 1] if len(starts) >= count and starts[count - 1].cwd else None
+
+        return harness.wait_until(ready, 10, 0.1, f"process start {count} and its folder")
+
+    def assert_system_runner(self, start: harness.ProcessStart, command: str) -> None:
+        line = self.program.trace_text().splitlines()[start.line - 1]
+        self.assertEqual(start.cmdline, command, f"trace: {line}")
+        self.assertEqual(start.final_cmdline, command)
+        self.assertTrue(start.started and not start.truncated, line)
+        self.assertEqual((start.app or "").lower(), RUNNER.lower(), f"trace: {line}")
+        self.assertEqual((start.image or "").lower(), RUNNER.lower())
+        self.assertEqual(start.cwd.lower().rstrip("\\"), SYSTEM_DIR.lower(),
+                         f"current folder; trace: {line}")
+
+    def end_applets(self) -> None:
+        """Ends what the clicks started; only the program's own windows stay."""
+        self.program.stop_children()
+        own = self.program.win_pid
+        harness.wait_until(lambda: all(w.pid == own for w in self.probe.windows()), 10, 0.2,
+                           "applet windows to close")
+
+
+class ClickTest(LaunchAssertions, harness.ProgramTestCase):
+    """Clicks with the real pointer on one program; applets end after each test."""
+
+    @classmethod
+    def setUpClass(cls) -> None:
+        super().setUpClass()
+        cls.desktop.move(cls.window.rect.right + 10, cls.window.client.top + 200)
+
+    def tearDown(self) -> None:
+        self.end_applets()
+
+    def click(self, index: int, double: bool = False) -> None:
+        x, y = spots.POINTS[index] if index >= 0 else spots.BARE_POINT
+        spots.glide_to(self.desktop, self.window, x, y)
+        sx, sy = self.window.client_to_screen(x, y)
+        (self.desktop.double_click if double else self.desktop.click)(sx, sy)
+
+    def test_each_hotspot_starts_its_command_line(self) -> None:
+        base = len(self.program.process_starts())
+        for i, h in enumerate(spots.HOTSPOTS):
+            with self.subTest(hotspot=h.control):
+                self.assertEqual(len(self.program.process_starts()), base + i,
+                                 "an earlier click started more than one process")
+                self.click(i)
+                self.assert_system_runner(self.wait_start(base + i + 1), COMMANDS[h.applet])
+                self.end_applets()
+        time.sleep(1)
+        self.assertEqual(len(self.program.process_starts()), base + len(spots.HOTSPOTS))
+
+    def test_double_click_starts_one_process(self) -> None:
+        base = len(self.program.process_starts())
+        self.click(INDEX["imgKeys"], double=True)
+        self.assert_system_runner(self.wait_start(base + 1), COMMANDS[11])
+        time.sleep(2)
+        self.assertEqual(len(self.program.process_starts()), base + 1)
+
+    def test_click_on_bare_picture_starts_nothing(self) -> None:
+        base = len(self.program.process_starts())
+        self.click(-1)
+        time.sleep(2)
+        self.assertEqual(self.program.process_starts()[base:], [])
+        self.assertTrue(self.program.alive())
+
+    def test_globe_opens_internet_settings_shown_normally(self) -> None:
+        base = len(self.program.process_starts())
+        self.click(INDEX["imgGlobe"])
+        start = self.wait_start(base + 1)
+        self.assert_system_runner(start, COMMANDS[4])
+        applet = self.probe.wait_window("Internet Settings", 30, pid=start.pid)
+        self.assertTrue(applet.visible and not applet.iconic and not applet.zoomed)
+        info = self.probe.process(start.pid)
+        self.assertEqual((info["startup_flags"] & 1, info["show_window"]), (1, 5),
+                         "not started with show state 5")
+        time.sleep(0.5)
+        self.screenshot("internet-settings")
+        self.assertTrue(self.probe.close(applet.hwnd))
+        self.assertTrue(self.probe.wait_gone("Internet Settings", 10, pid=start.pid))
+        harness.wait_until(lambda: not (self.probe.process(start.pid) or {}).get("alive"), 10,
+                           0.2, "the applet's process to end")
+
+
+# Leaves "<own path><suffix>" behind: proof that this file ran or was loaded.
+PLANTED_SOURCE = r"""
+#include <windows.h>
+static void mark(HMODULE module, const char* suffix)
+{
+    char path[MAX_PATH + 16];
+    DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return;
+    lstrcatA(path, suffix);
+    HANDLE f = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+}
+#ifdef PLANTED_DLL
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH) mark(self, ".loaded");
+    return TRUE;
+}
+#else
+int main() { mark(nullptr, ".ran"); return 0; }
+#endif
+"""
+
+
+class PlantedFilesTest(LaunchAssertions, unittest.TestCase):
+    """The program copied next to a fake rundll32.exe and started in a folder
+    that holds another one and a fake timedate.cpl: the clock's click must
+    still reach the system's runner, and neither fake may run or load."""
+
+    def setUp(self) -> None:
+        if not shutil.which(COMPILER):
+            self.skipTest(f"{COMPILER} not found")
+        self.tmp = Path(tempfile.mkdtemp(prefix="lumeno-planted-"))
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+        source = self.tmp / "planted.cpp"
+        source.write_text(PLANTED_SOURCE)
+        self.beside, self.cwd = self.tmp / "program", self.tmp / "cwd"
+        for folder in (self.beside, self.cwd):
+            folder.mkdir()
+        flags = [COMPILER, "-O1", "-s", "-static", str(source)]
+        harness.run(flags + ["-o", str(self.beside / "rundll32.exe")], timeout=120)
+        harness.run(flags + ["-shared", "-DPLANTED_DLL", "-o", str(self.cwd / "timedate.cpl")],
+                    timeout=120)
+        shutil.copy(self.beside / "rundll32.exe", self.cwd)
+        shutil.copy(harness.EXE, self.beside)
+        self.sess = harness.session()
+        self.probe = self.sess.probe()
+        if self.probe.windows():
+            self.sess.kill_all_wine()
+
+    def markers(self) -> list[str]:
+        return sorted(str(p.relative_to(self.tmp)) for p in self.tmp.rglob("*")
+                      if p.suffix in (".ran", ".loaded"))
+
+    def wine_in(self, folder: Path, *args: str) -> None:
+        env = dict(self.sess.env, WINEDEBUG="-all")
+        subprocess.run([self.sess.wine, *args], cwd=folder, env=env, timeout=60,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+
+    def test_planted_runner_and_applet_are_ignored(self) -> None:
+        # The fakes work: a start by plain name from the folder takes the planted runner, and
+        # the system's runner started in the folder loads the planted applet.
+        self.wine_in(self.cwd, "rundll32.exe")
+        self.wine_in(self.cwd, RUNNER, "shell32.dll,Control_RunDLL", "timedate.cpl")
+        self.assertEqual(self.markers(), ["cwd/rundll32.exe.ran", "cwd/timedate.cpl.loaded"])
+        for marker in self.markers():
+            (self.tmp / marker).unlink()
+
+        self.program = harness.Program(self.beside / harness.EXE.name, cwd=self.cwd,
+                                       sess=self.sess).start()
+        self.addCleanup(self.program.stop_children)
+        self.addCleanup(self.program.stop)
+        window = self.program.wait_main_window(timeout=60)
+        own = self.probe.process(window.pid)
+        wine_cwd = "z:" + str(self.cwd).replace("/", "\\").lower() + "\\"
+        self.assertEqual(own["cwd"].lower(), wine_cwd, "program not started in the planted folder")
+        self.assertEqual(own["image"].lower(), "z:" + str(self.beside / harness.EXE.name)
+                         .replace("/", "\\").lower())
+
+        desktop = harness.Desktop(self.sess)
+        desktop.move(window.rect.right + 10, window.client.top + 200)
+        x, y = spots.POINTS[INDEX["imgClock"]]
+        spots.glide_to(desktop, window, x, y)
+        desktop.click(*window.client_to_screen(x, y))
+        start = self.wait_start(1)
+        harness.wait_until(lambda: not (self.probe.process(start.pid) or {}).get("alive"), 15,
+                           0.2, "the runner to end")
+        time.sleep(0.5)
+        self.assertEqual(self.markers(), [], "a planted file ran or was loaded")
+        self.assert_system_runner(start, COMMANDS[2])
+
+
+if __name__ == "__main__":
+    harness.main()
