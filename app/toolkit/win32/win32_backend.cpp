@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <wincodec.h>
 #include <string>
+#include <vector>
 
 namespace tk::win32 {
 
@@ -121,9 +122,26 @@ int Win32Backend::twipsPerPixelY() { return 1440 / logPixels(LOGPIXELSY); }
 
 void Win32Backend::messageBox(std::string_view text, std::string_view title, int style)
 {
-    // Modal to the whole program: every window of this thread waits for the box.
+    // Modal to the whole program, and the window the user was in gets the keyboard back
+    // afterwards: it owns the box, and the program's other windows wait disabled beside it.
     const std::string t(text), c(title);
-    MessageBoxA(nullptr, t.c_str(), c.c_str(), UINT(style) | MB_TASKMODAL);
+    const HWND owner = GetActiveWindow();
+    std::vector<HWND> others;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND w, LPARAM list) {
+            auto& v = *reinterpret_cast<std::vector<HWND>*>(list);
+            if (IsWindowVisible(w) && IsWindowEnabled(w))
+                v.push_back(w);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&others));
+    std::erase(others, owner);
+    for (HWND w : others)
+        EnableWindow(w, FALSE);
+    MessageBoxA(owner, t.c_str(), c.c_str(), UINT(style) | (owner ? MB_APPLMODAL : MB_TASKMODAL));
+    for (HWND w : others)
+        EnableWindow(w, TRUE);
 }
 
 bool Win32Backend::startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState)
