@@ -266,5 +266,50 @@ class ManifestTest(unittest.TestCase):
         self.assertEqual(dpi, [], "the program must not declare DPI awareness")
 
 
+class HardeningTest(unittest.TestCase):
+    """The rest of what Microsoft's binary analyzer applies to a 64-bit PE that carries no
+    PDB, and a file that gives nothing away about its build."""
+
+    @classmethod
+    def setUpClass(cls) -> None:
+        cls.pe = load_exe()
+
+    def test_no_debug_information(self) -> None:
+        names = [s.Name.rstrip(b"\0").decode(errors="replace") for s in self.pe.sections]
+        # Long section names ("/4") live in the COFF string table, which only symbols bring.
+        self.assertEqual([n for n in names if n.startswith((".debug", ".zdebug", ".stab", "/"))],
+                         [], "debug sections")
+        self.assertEqual(self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[6].Size, 0, "debug directory")
+        self.assertEqual((self.pe.FILE_HEADER.PointerToSymbolTable,
+                          self.pe.FILE_HEADER.NumberOfSymbols), (0, 0), "COFF symbol table")
+
+    def test_checksum_is_filled_in_and_right(self) -> None:
+        stored = self.pe.OPTIONAL_HEADER.CheckSum
+        self.assertNotEqual(stored, 0, "PE checksum left 0")
+        self.assertEqual(stored, self.pe.generate_checksum(), "PE checksum does not match")
+
+    def test_high_entropy_aslr_prerequisites(self) -> None:
+        # BA2001: a preferred base below 4 GB puts a 64-bit image in ASLR's compatibility mode.
+        self.assertGreaterEqual(self.pe.OPTIONAL_HEADER.ImageBase, 1 << 32)
+        # BA2015: high-entropy VA only counts with LARGE_ADDRESS_AWARE.
+        self.assertTrue(self.pe.FILE_HEADER.Characteristics & 0x20, "not large address aware")
+
+    def test_section_layout(self) -> None:
+        self.assertGreaterEqual(self.pe.OPTIONAL_HEADER.SectionAlignment, 0x1000,
+                                "sections share pages, so page protections cannot follow them")
+        for section in self.pe.sections:
+            name = section.Name.rstrip(b"\0").decode(errors="replace")
+            c = section.Characteristics
+            self.assertFalse(c & 0x10000000 and c & 0x80000000,  # BA2019
+                             f"section {name} is shared and writable")
+        # BA2010: the loader makes the import tables writable; they must not be executable.
+        for index in (1, 12):
+            rva = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[index].VirtualAddress
+            section = self.pe.get_section_by_rva(rva)
+            self.assertIsNotNone(section)
+            self.assertFalse(section.Characteristics & 0x20000000,
+                             f"imports ({index}) lie in an executable section")
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
