@@ -44,13 +44,6 @@ int logPixels(int index)
 
 Win32Backend::Win32Backend(HINSTANCE instance) : instance_(instance)
 {
-    // The common controls (tool tips) are bound at run time from the system directory, so the
-    // loader never looks for them beside the program.
-    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-    if (auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(systemExport("comctl32.dll", "InitCommonControlsEx")))) {
-        const INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
-        init(&icc);
-    }
     CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                      reinterpret_cast<void**>(&wic_));
 }
@@ -59,6 +52,20 @@ Win32Backend::~Win32Backend()
 {
     if (wic_)
         wic_->Release();
+}
+
+void Win32Backend::loadCommonControls()
+{
+    // Bound at run time from the system directory, so the loader never looks for them beside
+    // the program, and only when a tool tip is first needed, which keeps them out of start-up.
+    if (commonControlsLoaded_)
+        return;
+    commonControlsLoaded_ = true;
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    if (auto init = reinterpret_cast<InitFn>(reinterpret_cast<void*>(systemExport("comctl32.dll", "InitCommonControlsEx")))) {
+        const INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
+        init(&icc);
+    }
 }
 
 int Win32Backend::runEventLoop()

@@ -33,11 +33,13 @@ public:
 
     HINSTANCE instance() const { return instance_; }
     HFONT font(const Font& f); // cached for the backend's life
+    void loadCommonControls(); // tool tips
 
 private:
     HINSTANCE instance_;
     std::map<std::string, UniqueFont> fonts_;
     IWICImagingFactory* wic_ = nullptr;
+    bool commonControlsLoaded_ = false;
 };
 
 } // namespace tk::win32

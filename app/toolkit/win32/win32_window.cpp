@@ -229,6 +229,7 @@ void Win32Window::refreshToolTip()
         ScreenToClient(hwnd_, &p);
         if (events_->toolTipAt({p.x, p.y}).empty())
             return; // created on first need: most windows never show one
+        backend_.loadCommonControls();
         toolTip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
                                    backend_.instance(), nullptr);
