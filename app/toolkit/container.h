@@ -87,8 +87,6 @@ public:
     void createWindow(NativeWindow& parent);
     int borderPixels() const;
 
-    void destroyed() override { releaseNative(); }
-
 private:
     PictureBorder border_ = PictureBorder::None;
     bool autoSize_ = false;

@@ -76,7 +76,7 @@ void Form::Load()
     auto toSpec = [this](auto& self, const MenuItem& item) -> MenuSpec {
         MenuSpec spec{item.Caption, 0, {}};
         if (item.Items.empty() && item.Caption != "-") {
-            commands_.push_back(const_cast<MenuItem*>(&item));
+            commands_.push_back(&item);
             spec.id = static_cast<int>(commands_.size());
         }
         for (const MenuItem* child : item.Items)

@@ -87,7 +87,7 @@ private:
     FormDesign design_;
     std::vector<Timer*> timers_;
     std::vector<MenuItem*> menus_;
-    std::vector<MenuItem*> commands_; // index + 1 is the command id
+    std::vector<const MenuItem*> commands_; // index + 1 is the command id
 };
 
 // Ends the program at once: every form closes without running a handler.

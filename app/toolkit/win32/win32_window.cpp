@@ -97,7 +97,7 @@ short buttonsHeld(WPARAM wp)
 } // namespace
 
 Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEvents& events, HWND parent)
-    : backend_(backend), events_(&events), background_(spec.background)
+    : backend_(backend), events_(&events)
 {
     HINSTANCE instance = backend.instance();
     registerClasses(instance, windowProc);

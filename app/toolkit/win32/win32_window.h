@@ -18,7 +18,7 @@ public:
 
     void show() override;
     void invalidate(RectPx r) override;
-    void setBackground(Color c) override { background_ = c; }
+    void setBackground(Color) override {} // the toolkit paints the background itself
     void captureMouse() override;
     void releaseMouse() override;
     RectPx outerRect() const override;
@@ -37,7 +37,6 @@ private:
     WindowEvents* events_;
     HWND hwnd_ = nullptr;
     HWND toolTip_ = nullptr; // owned by hwnd_, destroyed with it
-    Color background_;
     bool shown_ = false;
 };
 
