@@ -1,12 +1,25 @@
 // Test companion that links the program's own windows over the real Win32 backend and reads
-// what another process may not: the main window's menu, read back from the live HMENU.
+// what another process may not.
 //   lumeno_inproc menus   prints one menu caption a line, depth-first, "-" for separators
+//   lumeno_inproc soak <about cycles> <pointer moves> <clicks>
+//       drives the windows by sending them the messages a person's input makes: the About
+//       menu command and WM_CLOSE to the About window, mouse moves over the picture and the
+//       strip, clicks on the hotspots. Prints its own object counts and memory as one JSON
+//       line on stderr after a warm-up round ("before") and one at the end ("after").
+// Object counts: GetGuiResources is a stub under Wine, so the handle tables are walked.
+// Wine takes a handle whose high word is 0 as "any generation", so every low word is tried:
+// GDI objects by GetObjectType, windows by IsWindow and the owning process, menus by IsMenu,
+// icons and cursors by GetIconInfo, kernel handles by GetHandleInformation.
 #include "../../../app/frame.h"
 #include "../../../app/toolkit/win32/win32_backend.h"
 #include "../../../mainwindow/frmCPanel.h"
+#include "../../../mainwindow/hotspots.h"
 #include <objbase.h>
+#include <psapi.h>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -27,12 +40,190 @@ void printMenu(HMENU menu)
     }
 }
 
+UINT menuCommand(HMENU menu, const char* caption)
+{
+    for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+        char text[128]{};
+        GetMenuStringA(menu, UINT(i), text, sizeof(text), MF_BYPOSITION);
+        if (HMENU sub = GetSubMenu(menu, i)) {
+            if (UINT id = menuCommand(sub, caption))
+                return id;
+        } else if (std::strcmp(text, caption) == 0) {
+            return GetMenuItemID(menu, i);
+        }
+    }
+    return 0;
+}
+
+// Dispatches what is queued, then keeps pumping for ms (timers, paints).
+void pump(DWORD ms = 0)
+{
+    const DWORD end = GetTickCount() + ms;
+    MSG msg;
+    for (;;) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (LONG(GetTickCount() - end) >= 0)
+            return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
+
+void counts(const char* phase)
+{
+    unsigned gdi = 0, kinds[16]{};
+    for (ULONG_PTR h = 0; h <= 0xFFFF; ++h)
+        if (DWORD type = GetObjectType(reinterpret_cast<HGDIOBJ>(h))) {
+            ++gdi;
+            ++kinds[type & 15];
+        }
+    unsigned windows = 0, menus = 0, icons = 0, handles = 0;
+    const DWORD self = GetCurrentProcessId();
+    for (ULONG_PTR h = 0x20; h <= 0xFFFF; h += 2) {
+        DWORD pid = 0;
+        HWND w = reinterpret_cast<HWND>(h);
+        if (IsWindow(w) && GetWindowThreadProcessId(w, &pid) && pid == self)
+            ++windows;
+        if (IsMenu(reinterpret_cast<HMENU>(h)))
+            ++menus;
+        ICONINFO ii{};
+        if (GetIconInfo(reinterpret_cast<HICON>(h), &ii)) { // copies its bitmaps: free them
+            ++icons;
+            DeleteObject(ii.hbmMask);
+            if (ii.hbmColor)
+                DeleteObject(ii.hbmColor);
+        }
+    }
+    for (ULONG_PTR h = 4; h <= 0xFFFF; h += 4) {
+        DWORD flags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags))
+            ++handles;
+    }
+    PROCESS_MEMORY_COUNTERS_EX mem{};
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem), sizeof(mem));
+    std::fprintf(stderr, "{\"phase\":\"%s\",\"gdi\":%u,\"bitmaps\":%u,\"dcs\":%u,\"fonts\":%u,\"brushes\":%u,\"pens\":%u,"
+                "\"regions\":%u,\"windows\":%u,\"menus\":%u,\"icons\":%u,\"handles\":%u,\"private\":%llu,"
+                "\"working_set\":%llu}\n",
+                phase, gdi, kinds[OBJ_BITMAP], kinds[OBJ_DC] + kinds[OBJ_MEMDC], kinds[OBJ_FONT],
+                kinds[OBJ_BRUSH], kinds[OBJ_PEN], kinds[OBJ_REGION], windows, menus, icons, handles,
+                static_cast<unsigned long long>(mem.PrivateUsage),
+                static_cast<unsigned long long>(mem.WorkingSetSize));
+}
+
+struct Soak {
+    HWND main, picture;
+    UINT aboutId;
+    POINT targets[Hotspots.size()]; // a point of each hotspot that no hotspot above covers
+
+    bool aboutCycle(int i)
+    {
+        SendMessageA(main, WM_COMMAND, aboutId, 0);
+        pump();
+        HWND about = FindWindowA("LumenoForm", "About");
+        if (!about)
+            return false;
+        // The pointer over the disclaimer: the tool tip is made at the first move.
+        POINT p{20 + i % 40, 120 + i % 50};
+        const LPARAM at = MAKELPARAM(p.x, p.y);
+        ClientToScreen(about, &p);
+        SetCursorPos(p.x, p.y);
+        SendMessageA(about, WM_MOUSEMOVE, 0, at);
+        pump(i % 10 == 0 ? 60 : 0); // now and then long enough for the timers
+        SendMessageA(about, WM_CLOSE, 0, 0);
+        pump();
+        return !IsWindow(about);
+    }
+
+    void move(int i)
+    {
+        if (i % 8 == 7) // the strip belongs to the form itself
+            SendMessageA(main, WM_MOUSEMOVE, 0, MAKELPARAM(3 + (i * 37) % 427, 344 + i % 20));
+        else
+            SendMessageA(picture, WM_MOUSEMOVE, 0, MAKELPARAM((i * 7) % 425, (i * 13) % 331));
+        pump();
+    }
+
+    void click(int i)
+    {
+        const POINT p = targets[std::size_t(i) % Hotspots.size()];
+        SendMessageA(picture, WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
+        SendMessageA(picture, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
+        SendMessageA(picture, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+        pump();
+    }
+
+    void findTargets()
+    {
+        for (std::size_t i = 0; i < Hotspots.size(); ++i) {
+            const HotspotEntry& h = Hotspots[i];
+            targets[i] = {h.left / 15 + h.width / 30, h.top / 15 + h.height / 30};
+            for (int y = h.top / 15; y < (h.top + h.height) / 15; ++y)
+                for (int x = h.left / 15; x < (h.left + h.width) / 15; ++x) {
+                    bool covered = false;
+                    for (std::size_t j = 0; j < i && !covered; ++j) {
+                        const HotspotEntry& o = Hotspots[j];
+                        covered = x * 15 >= o.left - 15 && x * 15 < o.left + o.width + 15 && y * 15 >= o.top - 15 &&
+                                  y * 15 < o.top + o.height + 15;
+                    }
+                    if (!covered) {
+                        targets[i] = {x + 1, y + 1};
+                        goto found;
+                    }
+                }
+        found:;
+        }
+    }
+};
+
+int soak(int aboutCycles, int moves, int clicks)
+{
+    Soak s{};
+    s.main = FindWindowA("LumenoForm", "Lumeno ControlPanel");
+    s.picture = s.main ? FindWindowExA(s.main, nullptr, "LumenoBox", nullptr) : nullptr;
+    s.aboutId = s.main ? menuCommand(GetMenu(s.main), "&About") : 0;
+    if (!s.picture || !s.aboutId) {
+        std::fprintf(stderr, "soak: main window, picture or About command not found\n");
+        return 1;
+    }
+    s.findTargets();
+    pump(200);
+    // Warm-up: what stays cached for the program's life (fonts, the shell, the common
+    // controls) is made before the first count.
+    for (int i = 0; i < 3; ++i)
+        if (!s.aboutCycle(i))
+            return 3;
+    for (int i = 0; i < 500; ++i)
+        s.move(i);
+    if (clicks > 0)
+        s.click(0);
+    pump(300);
+    counts("before");
+    const DWORD start = GetTickCount();
+    for (int i = 0; i < aboutCycles; ++i)
+        if (!s.aboutCycle(i)) {
+            std::fprintf(stderr, "soak: About cycle %d failed\n", i);
+            return 3;
+        }
+    for (int i = 0; i < moves; ++i)
+        s.move(i);
+    for (int i = 1; i < clicks; ++i)
+        s.click(i);
+    pump(300);
+    std::fprintf(stderr, "soak: %lu ms\n", GetTickCount() - start);
+    counts("after");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || std::strcmp(argv[1], "menus") != 0) {
-        std::fprintf(stderr, "usage: lumeno_inproc menus\n");
+    const bool menus = argc == 2 && std::strcmp(argv[1], "menus") == 0;
+    const bool soaking = argc == 5 && std::strcmp(argv[1], "soak") == 0;
+    if (!menus && !soaking) {
+        std::fprintf(stderr, "usage: lumeno_inproc menus | soak <about cycles> <moves> <clicks>\n");
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -43,6 +234,8 @@ int main(int argc, char** argv)
     HWND hwnd = FindWindowA("LumenoForm", "Lumeno ControlPanel");
     if (!hwnd)
         return 1;
+    if (soaking)
+        return soak(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     printMenu(GetMenu(hwnd));
     std::fflush(stdout);
     return 0;

@@ -1,0 +1,246 @@
+"""The real program under abuse: hundreds of About windows, a storm of pointer moves, rapid
+clicks, and a system without rundll32. After each, the program is alive, hovering still
+updates the strip, and its memory is back where it started.
+
+Memory is the resident size of the program's Wine process. GDI and USER objects cannot be
+counted from outside under Wine (GetGuiResources is a stub there), so lumeno_inproc runs the
+same windows over the same backend, drives the same cycles with the messages input makes,
+and counts its own handles before and after.
+
+The started applets get their .cpl files disabled through WINEDLLOVERRIDES, which they
+inherit: each rundll32 then really starts and ends at once, without a window that would
+take the next clicks.
+"""
+
+import json
+import os
+import re
+import shutil
+import sys
+import tempfile
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import harness  # noqa: E402
+
+ROOT = harness.REPO_ROOT
+HOTSPOTS = [tuple(int(v) for v in m.groups()) for m in re.finditer(
+    r'\{"img\w+",\s*"[^"]*",\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)\}',
+    (ROOT / "mainwindow/hotspots.h").read_text())]  # icon, applet, L, T, W, H (twips)
+COMMANDS = re.findall(r'^\s*"(rundll32[^"]*)"', (ROOT / "launcher/modControlPanels.h").read_text(), re.M)
+NO_APPLETS = ",".join(sorted(set(re.findall(r"\w+\.cpl", " ".join(COMMANDS))))) + "=d"
+
+
+def covered(x: int, y: int, upto: int) -> bool:
+    """Whether picture pixel (x, y) is within a pixel of one of the first upto hotspots."""
+    return any(L - 15 <= x * 15 < L + W + 15 and T - 15 <= y * 15 < T + H + 15
+               for _, _, L, T, W, H in HOTSPOTS[:upto])
+
+
+def targets() -> list[tuple[int, int]]:
+    """Client point of each hotspot that no hotspot above it covers."""
+    found = []
+    for i, (_, _, L, T, W, H) in enumerate(HOTSPOTS):
+        found.append(next((5 + x + 1, 6 + y + 1) for y in range(T // 15, (T + H) // 15)
+                          for x in range(L // 15, (L + W) // 15) if not covered(x, y, i)))
+    return found
+
+
+TARGETS = targets()
+BLANK = next((5 + x, 6 + y) for y in range(10, 320, 7) for x in range(10, 420, 7)
+             if not covered(x, y, len(HOTSPOTS)))
+
+
+def rss_kb(pid: int) -> int:
+    status = Path(f"/proc/{pid}/status").read_text()
+    return int(re.search(r"VmRSS:\s+(\d+) kB", status).group(1))
+
+
+def xdo(*args: object, check: bool = False) -> str:
+    return harness.run(["xdotool", *map(str, args)], timeout=60, check=check,
+                       env=harness.session().x_env()).stdout.decode()
+
+
+def with_overrides(sess: harness.Session, extra: str, start):
+    """Runs start() with extra DLL overrides in the environment Wine processes get."""
+    saved = sess.env["WINEDLLOVERRIDES"]
+    sess.env["WINEDLLOVERRIDES"] = saved + ";" + extra
+    try:
+        return start()
+    finally:
+        sess.env["WINEDLLOVERRIDES"] = saved
+
+
+class Checks:
+    """Alive-and-well checks shared by the classes below."""
+
+    def strip_ink(self, w: harness.Window) -> int:
+        """Dark pixels where lblInfo draws its text."""
+        pixels = self.desktop.grab_array(w.client_rect(29, 346, 400, 16)).astype(int)
+        return int((pixels.sum(-1) < 200).sum())
+
+    def assert_responsive(self, program: harness.Program, w: harness.Window) -> None:
+        self.assertTrue(program.alive(), f"the program ended (code {program.exit_code()})")
+        x, y = w.client_to_screen(*TARGETS[-1])  # the map
+        self.desktop.glide([(x, y), (x + 2, y + 1)])
+        harness.wait_until(lambda: self.strip_ink(w) > 20, 10, 0.2, "a title in the strip")
+        self.desktop.glide([w.client_to_screen(*BLANK), w.client_to_screen(BLANK[0] + 2, BLANK[1])])
+        harness.wait_until(lambda: self.strip_ink(w) == 0, 10, 0.2, "the strip to clear")
+
+    def assert_memory_back(self, pid: int, before_kb: int, what: str) -> None:
+        after_kb = rss_kb(pid)
+        print(f"\n  {what}: resident {before_kb} kB -> {after_kb} kB", file=sys.stderr)
+        self.assertLess(after_kb - before_kb, 2048, f"{what}: memory grew by "
+                        f"{after_kb - before_kb} kB")
+
+
+class RealProgramTest(Checks, harness.ProgramTestCase):
+    @classmethod
+    def setUpClass(cls) -> None:
+        with_overrides(harness.session(), NO_APPLETS, super().setUpClass)
+
+    @classmethod
+    def tearDownClass(cls) -> None:
+        cls.program.stop()
+        harness.session().kill_all_wine()  # and the applets it started, at once
+
+    def about_cycle(self) -> None:
+        """Help > About by keys, then Alt+F4 once About has the keyboard."""
+        def about() -> str:
+            ids = xdo("search", "--onlyvisible", "--name", "^About$").split()
+            return ids[0] if ids else ""
+
+        xdo("key", "--delay", 20, "alt+h", "a", check=True)
+        wid = harness.wait_until(about, 10, 0.01, "the About window")
+        harness.wait_until(lambda: xdo("getwindowfocus").strip() == wid, 10, 0.01,
+                           "About to take the keyboard")
+        xdo("key", "alt+F4", check=True)
+        harness.wait_until(lambda: not about(), 10, 0.01, "the About window to close")
+
+    def test_about_opened_and_closed_300_times(self) -> None:
+        for _ in range(3):
+            self.about_cycle()
+        before = rss_kb(self.program.pid)
+        started = time.monotonic()
+        for _ in range(300):
+            self.about_cycle()
+        print(f"\n  300 About cycles: {time.monotonic() - started:.1f} s", file=sys.stderr)
+        self.assertEqual([v.caption for v in self.program.windows()], [harness.MAIN_CAPTION])
+        self.assert_responsive(self.program, self.window)
+        self.assert_memory_back(self.program.pid, before, "About cycles")
+
+    def test_20000_pointer_moves(self) -> None:
+        w = self.window
+        # A raster over the picture and the strip, 1000 moves a call.
+        points = [w.client_to_screen((i * 7) % 429 + 3, (i * 13) % 361 + 4) for i in range(20000)]
+        chunks = [points[i:i + 1000] for i in range(0, len(points), 1000)]
+        xdo(*[a for x, y in chunks[0] for a in ("mousemove", x, y)], check=True)  # warm-up
+        self.assert_responsive(self.program, w)
+        before = rss_kb(self.program.pid)
+        started = time.monotonic()
+        for chunk in chunks:
+            xdo(*[a for x, y in chunk for a in ("mousemove", x, y)], check=True)
+        print(f"\n  20000 moves: {time.monotonic() - started:.1f} s", file=sys.stderr)
+        self.assert_responsive(self.program, w)
+        self.assert_memory_back(self.program.pid, before, "pointer moves")
+
+    def test_50_rapid_clicks_start_50_applets(self) -> None:
+        w = self.window
+        done = len(self.program.process_starts())
+        before = rss_kb(self.program.pid)
+        order = [i % len(HOTSPOTS) for i in range(50)]
+        started = time.monotonic()
+        xdo(*[a for i in order for a in ("mousemove", *w.client_to_screen(*TARGETS[i]),
+                                          "click", 1)], check=True)
+        self.program.wait_process_starts(done + 50, timeout=60)
+        print(f"\n  50 clicks to 50 starts: {time.monotonic() - started:.1f} s", file=sys.stderr)
+        time.sleep(2)  # none late
+        starts = self.program.process_starts()[done:]
+        self.assertEqual([s.cmdline for s in starts], [COMMANDS[HOTSPOTS[i][1]] for i in order])
+        self.assertTrue(all(s.started for s in starts))
+        self.assertEqual([v.caption for v in self.program.windows()], [harness.MAIN_CAPTION])
+        self.assert_responsive(self.program, w)
+        self.assert_memory_back(self.program.pid, before, "clicks")
+
+
+class WithoutRundll32Test(Checks, unittest.TestCase):
+    """A copy of the prefix whose system32 lacks rundll32.exe: clicks start and show nothing."""
+
+    def test_clicks_start_nothing_and_the_program_keeps_working(self) -> None:
+        sess = harness.session()
+        sess.kill_all_wine()
+        self.desktop = harness.Desktop(sess)
+        scratch = Path(tempfile.mkdtemp(prefix="lumeno-prefix-")) / "prefix"
+        system = [sess.prefix / "drive_c/windows" / d for d in ("system32", "syswow64")]
+
+        def copy(src: str, dst: str) -> None:
+            # The system DLLs (most of the size) are shared as hard links; nothing writes them.
+            if any(Path(src).is_relative_to(d) for d in system):
+                os.link(src, dst)
+            else:
+                shutil.copy2(src, dst)
+
+        shutil.copytree(sess.prefix, scratch, symlinks=True, copy_function=copy)
+        (scratch / "drive_c/windows/system32/rundll32.exe").unlink()
+        saved = sess.env["WINEPREFIX"]
+        sess.env["WINEPREFIX"] = str(scratch)
+        program = None
+        try:
+            harness.run([sess.wineserver, "-p60"], timeout=20, env=sess.env, check=False)
+            program = harness.Program(sess=sess).start()
+            w = program.wait_main_window()
+            for i in list(range(len(HOTSPOTS))) * 2:
+                xdo("mousemove", *w.client_to_screen(*TARGETS[i]), "click", 1, check=True)
+            program.wait_process_starts(2 * len(HOTSPOTS), timeout=30)
+            time.sleep(2)
+            starts = program.process_starts()
+            self.assertEqual(len(starts), 2 * len(HOTSPOTS))
+            self.assertFalse([s.cmdline for s in starts if s.started], "something started")
+            self.assertEqual([(v.caption, v.pid) for v in sess.probe().windows()],
+                             [(harness.MAIN_CAPTION, w.pid)], "a window or message showed")
+            self.assert_responsive(program, w)
+        finally:
+            if program:
+                program.stop()
+            harness.run([sess.wineserver, "-k"], timeout=20, env=sess.env, check=False)
+            harness.run([sess.wineserver, "-w"], timeout=20, env=sess.env, check=False)
+            sess.env["WINEPREFIX"] = saved
+            shutil.rmtree(scratch.parent, ignore_errors=True)
+            sess.kill_all_wine()
+
+
+class ObjectCountTest(unittest.TestCase):
+    """The same windows in lumeno_inproc: its own GDI, USER and kernel objects counted."""
+
+    def test_no_objects_leak_over_the_same_cycles(self) -> None:
+        if not harness.INPROC.is_file():
+            self.skipTest(f"in-process tool not built: {harness.INPROC}")
+        sess = harness.session()
+        sess.kill_all_wine()
+        program = with_overrides(sess, NO_APPLETS, harness.Program(
+            harness.INPROC, args=["soak", "300", "20000", "50"], trace="+pid,+process", sess=sess).start)
+        try:
+            code = program.wait_exit(300)
+        finally:
+            program.stop()
+            sess.kill_all_wine()
+        trace = program.trace_text()
+        lines = [json.loads(line) for line in trace.splitlines() if line.startswith('{"phase"')]
+        self.assertEqual(code, 0, trace[-2000:])
+        self.assertEqual([d.pop("phase") for d in lines], ["before", "after"])
+        before, after = lines
+        print(f"\n  in-process before {before}\n  in-process after  {after}", file=sys.stderr)
+        # The walk sees what is there: stock objects, the main window with its menus.
+        self.assertGreater(before["gdi"], 20)
+        self.assertGreaterEqual((before["windows"], before["menus"]), (2, 3))
+        for key in ("gdi", "bitmaps", "dcs", "fonts", "brushes", "pens", "regions", "windows",
+                    "menus", "icons", "handles"):
+            self.assertEqual(after[key], before[key], f"{key}: {before[key]} -> {after[key]}")
+        self.assertLess(after["working_set"] - before["working_set"], 2 << 20)
+        self.assertEqual(len(program.process_starts()), 50)
+
+
+if __name__ == "__main__":
+    harness.main()
