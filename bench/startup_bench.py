@@ -14,7 +14,7 @@ import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[1]
-sys.path.insert(0, str(REPO / "tests" / "e2e"))  # where harness.py lives
+sys.path.insert(0, str(REPO / "tools" / "wine"))  # where harness.py lives
 import harness as h  # noqa: E402
 
 OUT = REPO / "build" / "bench"

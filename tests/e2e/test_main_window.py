@@ -12,7 +12,7 @@ import time
 import unittest
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "wine"))
 import harness  # noqa: E402
 from harness import Rect  # noqa: E402
 

@@ -15,7 +15,7 @@ import unittest
 import xml.etree.ElementTree as ET
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "wine"))
 import harness  # noqa: E402
 
 import pefile  # noqa: E402

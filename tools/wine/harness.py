@@ -1,4 +1,4 @@
-"""End-to-end test harness: the real program under Wine on an X display.
+"""Drives the real program under Wine on an X display, for the end-to-end tests and the benchmarks.
 
 Everything here is observed from outside, the way a person (or the system)
 sees the program: windows through the probe (wprobe.exe, run inside the same
