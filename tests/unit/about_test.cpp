@@ -13,8 +13,6 @@ namespace ShiftKey = tk::ShiftKey;
 
 namespace {
 
-constexpr tk::Color Yellow = tk::RGB(255, 255, 0);
-
 class AboutTest : public AppTest {
 protected:
     frmAbout* about = nullptr;
@@ -25,22 +23,23 @@ protected:
         AppTest::SetUp();
         if (HasFatalFailure())
             return;
+        reopen();
+    }
+    void reopen()
+    {
+        if (aboutWin)
+            aboutWin->close();
         aboutWin = chooseAbout();
         about = app.AboutWindowIfCreated();
         ASSERT_NE(aboutWin, nullptr);
         ASSERT_NE(about, nullptr);
     }
 
+    // The logo's centre in the window's interior pixels.
     PointPx logo() const { return centre(about->imgLogo.pixelRect()); }
     void press(short button, short shift = 0) { backend.mouseDown(*aboutWin, logo(), button, shift); }
     void release(short button) { backend.mouseUp(*aboutWin, logo(), button); }
-
-    // The logo's centre in the window's interior pixels.
-    PointPx logoCentre() const
-    {
-        const tk::Image& l = about->imgLogo;
-        return {int(l.Left() + l.Width() / 2), int(l.Top() + l.Height() / 2)};
-    }
+    void clickLogo(short button) { press(button); release(button); }
     PointPx cursorFromWindowCorner() const
     {
         return {backend.cursor.x - aboutWin->outer.left, backend.cursor.y - aboutWin->outer.top};
@@ -61,7 +60,7 @@ protected:
         EXPECT_EQ(about->lblWeb.Caption(), WebSite);
         EXPECT_EQ(about->lblVersion.ForeColor(), tk::RGB(0, 0, 255));
         EXPECT_EQ(about->lblCopyright.ForeColor(), tk::RGB(80, 80, 255));
-        EXPECT_EQ(about->BackColor(), Yellow);
+        EXPECT_EQ(about->BackColor(), tk::RGB(255, 255, 0));
         EXPECT_EQ(about->picCont.BackColor(), about->BackColor());
         EXPECT_EQ(nativeOf(about->picCont).spec.background, about->BackColor());
         // The title is far wider than the comments, so it spans the window's outer width.
@@ -75,34 +74,36 @@ protected:
     }
 };
 
-TEST_F(AboutTest, LoadFillsTheLabelsFromTheApplicationRecord) { expectLoadState(); }
+TEST_F(AboutTest, LoadFillsTheLabelsAndShortCommentsStandStill)
+{
+    expectLoadState();
+    backend.advance(10000);
+    EXPECT_TRUE(about->lblComments.AutoSize());
+    EXPECT_LE(about->lblComments.Height(), about->picCont.Height());
+    EXPECT_EQ(about->lblComments.Top(), 0);
+}
 
-TEST_F(AboutTest, ChoosingAboutAgainWhileOpenBringsTheSameWindowForwardWithoutReloading)
+TEST_F(AboutTest, ChosenAgainItComesForwardUnchangedAndAfterCloseTheSameObjectReloads)
 {
     backend.advance(3000);
     about->lblVersion.SetCaption("changed");
+    about->lblCopyright.SetForeColor(0);
+    about->lblTit.Move(50, 50);
     EXPECT_EQ(chooseAbout(), aboutWin);
-    EXPECT_EQ(windowsCaptioned("About"), 1);
+    EXPECT_EQ(countCaptioned(backend, "About"), 1);
     EXPECT_EQ(aboutWin->showCount, 2);
     EXPECT_EQ(about->lblVersion.Caption(), "changed");
     backend.advance(2000); // the disclaimer timer still counts from the first load
     EXPECT_FALSE(about->lblDisc.Visible());
-}
 
-TEST_F(AboutTest, ReopeningAfterCloseReloadsTheSameObject)
-{
-    about->lblVersion.SetCaption("changed");
-    about->lblCopyright.SetForeColor(0);
-    about->lblTit.Move(50, 50);
-    backend.advance(6000);
     aboutWin->close();
-    EXPECT_EQ(windowsCaptioned("About"), 0);
+    EXPECT_EQ(countCaptioned(backend, "About"), 0);
     EXPECT_FALSE(backend.quitRequested);
     EXPECT_FALSE(about->Loaded());
-
-    aboutWin = chooseAbout();
-    ASSERT_NE(aboutWin, nullptr);
-    EXPECT_EQ(app.AboutWindowIfCreated(), about);
+    frmAbout* const first = about;
+    aboutWin = nullptr;
+    reopen();
+    EXPECT_EQ(about, first);
     EXPECT_EQ(&app.AboutWindow(), about);
     expectLoadState();
     backend.advance(4999); // a fresh five seconds for the disclaimer
@@ -151,16 +152,11 @@ TEST(AboutTitle, MovesToSpanTheWindowOnlyWhenWiderThanTheComments)
         tk::BackendInstaller install{backend};
         frmAbout about;
         about.Show();
+        const HeadlessWindow* w = backend.inner.findWindow("About");
+        ASSERT_NE(w, nullptr);
         ASSERT_EQ(about.lblComments.Width(), 198);
-        if (width == 198) {
-            EXPECT_EQ(about.lblTit.Left(), 96);
-            EXPECT_EQ(about.lblTit.Width(), 198);
-        } else {
-            const HeadlessWindow* w = backend.inner.findWindow("About");
-            ASSERT_NE(w, nullptr);
-            EXPECT_EQ(about.lblTit.Left(), 0);
-            EXPECT_EQ(about.lblTit.Width(), float(w->outer.width()));
-        }
+        EXPECT_EQ(about.lblTit.Left(), width == 198 ? 96 : 0);
+        EXPECT_EQ(about.lblTit.Width(), width == 198 ? 198 : float(w->outer.width()));
     }
 }
 
@@ -179,31 +175,26 @@ TEST_F(AboutTest, LinksOpenTheFixedAddressesThroughTheShell)
     EXPECT_TRUE(backend.messageBoxes.empty());
 }
 
-TEST_F(AboutTest, TheDisclaimerHidesItselfOnceAfterFiveSeconds)
+TEST_F(AboutTest, TheDisclaimerTickHidesItOnceAtFiveSecondsWhateverThePressesDid)
 {
     backend.advance(4999);
     EXPECT_TRUE(about->lblDisc.Visible());
     backend.advance(1);
     EXPECT_FALSE(about->lblDisc.Visible());
     EXPECT_FALSE(about->tmrHideDisc.Enabled());
-    press(Button::Left);
-    release(Button::Left);
+    clickLogo(Button::Left);
     backend.advance(60000);
     EXPECT_TRUE(about->lblDisc.Visible());
-}
 
-TEST_F(AboutTest, APressBeforeTheTickTogglesTheDisclaimerAndTheTickHidesItRegardless)
-{
-    auto clickLogo = [&](short button) { press(button); release(button); };
+    reopen(); // a press before the tick hides it, and the tick leaves it hidden
     backend.advance(1000);
     clickLogo(Button::Left);
     EXPECT_FALSE(about->lblDisc.Visible());
-    backend.advance(4000); // hidden at the tick: it stays hidden
+    backend.advance(4000);
     EXPECT_FALSE(about->lblDisc.Visible());
     EXPECT_FALSE(about->tmrHideDisc.Enabled());
 
-    aboutWin->close(); // a fresh load, where a second press shows it again shortly before the tick
-    aboutWin = chooseAbout();
+    reopen(); // a second press shows it again shortly before the tick, which hides it
     backend.advance(1000);
     clickLogo(Button::Left);
     backend.advance(3900);
@@ -215,24 +206,18 @@ TEST_F(AboutTest, APressBeforeTheTickTogglesTheDisclaimerAndTheTickHidesItRegard
 
 TEST_F(AboutTest, EveryPressOnTheLogoTogglesTheDisclaimerButOnlyCtrlLeftStartsTheChase)
 {
-    const struct { short button, shift; bool chase; } presses[] = {
-        {Button::Left, 0, false},
-        {Button::Right, 0, false},
-        {Button::Middle, 0, false},
-        {Button::Left, ShiftKey::Shift, false},
-        {Button::Left, ShiftKey::Alt, false},
-        {Button::Left, ShiftKey::Ctrl | ShiftKey::Shift, false},
-        {Button::Left, ShiftKey::Ctrl | ShiftKey::Alt, false},
-        {Button::Right, ShiftKey::Ctrl, false},
-        {Button::Middle, ShiftKey::Ctrl, false},
-        {Button::Left, ShiftKey::Ctrl, true},
+    const struct { short button, shift; } presses[] = {
+        {Button::Left, 0}, {Button::Right, 0}, {Button::Middle, 0},
+        {Button::Left, ShiftKey::Shift}, {Button::Left, ShiftKey::Alt},
+        {Button::Left, ShiftKey::Ctrl | ShiftKey::Shift}, {Button::Left, ShiftKey::Ctrl | ShiftKey::Alt},
+        {Button::Right, ShiftKey::Ctrl}, {Button::Middle, ShiftKey::Ctrl}, {Button::Left, ShiftKey::Ctrl},
     };
     for (const auto& p : presses) {
         const std::string where = "button " + std::to_string(p.button) + " shift " + std::to_string(p.shift);
         const bool shown = about->lblDisc.Visible();
         press(p.button, p.shift);
         EXPECT_EQ(about->lblDisc.Visible(), !shown) << where;
-        EXPECT_EQ(about->bFollowCursor, p.chase) << where;
+        EXPECT_EQ(about->bFollowCursor, p.button == Button::Left && p.shift == ShiftKey::Ctrl) << where;
         release(p.button);
         EXPECT_EQ(about->lblDisc.Visible(), !shown) << where; // the release does not toggle
         EXPECT_FALSE(about->bFollowCursor) << where;
@@ -250,28 +235,27 @@ TEST_F(AboutTest, TheLogoFollowsTheCursorWhileHeldWithCtrlAndGoesHomeAfterReleas
     backend.advance(49);
     expectLogoHome();
     backend.advance(1);
-    EXPECT_EQ(logoCentre(), cursorFromWindowCorner());
+    EXPECT_EQ(logo(), cursorFromWindowCorner());
     EXPECT_EQ(about->ptCursor.x, 500);
     EXPECT_EQ(about->ptCursor.y, 400);
     EXPECT_EQ(about->imgLogo.Width(), 78);
 
     backend.cursor = {650, 470};
     backend.advance(50);
-    EXPECT_EQ(logoCentre(), cursorFromWindowCorner());
-
+    EXPECT_EQ(logo(), cursorFromWindowCorner());
     // Moving the window keeps the relation to its outer corner.
     aboutWin->outer = {aboutWin->outer.left + 40, aboutWin->outer.top + 10, aboutWin->outer.right + 40,
                        aboutWin->outer.bottom + 10};
     backend.advance(50);
-    EXPECT_EQ(logoCentre(), cursorFromWindowCorner());
-    const PointPx lastChase = logoCentre();
+    EXPECT_EQ(logo(), cursorFromWindowCorner());
+    const PointPx lastChase = logo();
 
     backend.advance(20);
     release(Button::Left);
     EXPECT_EQ(about->Timer1.Interval(), 200);
     backend.cursor = {100, 100};
     backend.advance(199);
-    EXPECT_EQ(logoCentre(), lastChase);
+    EXPECT_EQ(logo(), lastChase);
     backend.advance(1);
     expectLogoHome();
     EXPECT_EQ(about->Timer1.Interval(), 50);
@@ -284,23 +268,14 @@ TEST_F(AboutTest, TheChaseStateSurvivesClosingAndReopening)
     backend.advance(200);
     aboutWin->close(); // closed while still held: no release ever arrives
     backend.cursor = {520, 410};
-
-    aboutWin = chooseAbout();
-    ASSERT_NE(aboutWin, nullptr);
+    aboutWin = nullptr;
+    reopen();
     EXPECT_TRUE(about->bFollowCursor);
     EXPECT_EQ(about->ptCursor.x, 500);
     EXPECT_EQ(about->ptCursor.y, 400);
     expectLogoHome();
     backend.advance(200);
-    EXPECT_EQ(logoCentre(), cursorFromWindowCorner()); // chases without a new press
-}
-
-TEST_F(AboutTest, ShortCommentsStandStill)
-{
-    backend.advance(10000);
-    EXPECT_TRUE(about->lblComments.AutoSize());
-    EXPECT_LE(about->lblComments.Height(), about->picCont.Height());
-    EXPECT_EQ(about->lblComments.Top(), 0);
+    EXPECT_EQ(logo(), cursorFromWindowCorner()); // chases without a new press
 }
 
 TEST_F(AboutTest, LongCommentsScrollHalfAPixelPerTickAndReenterFromBelow)
@@ -320,18 +295,13 @@ TEST_F(AboutTest, LongCommentsScrollHalfAPixelPerTickAndReenterFromBelow)
     EXPECT_EQ(about->lblComments.Width(), 198);
 
     // From 0, Top reaches exactly -h on tick 2h: the text has just left and wraps on that tick.
-    const int firstPass = int(2 * h);
-    backend.advance(50LL * (firstPass - 1 - 3));
-    EXPECT_EQ(about->lblComments.Top(), -h + 0.5f);
-    backend.advance(50);
-    EXPECT_EQ(about->lblComments.Top(), below);
-
     // The next pass starts below the box and wraps again on reaching exactly -h.
-    const int secondPass = int(2 * (below + h));
-    backend.advance(50LL * (secondPass - 1));
-    EXPECT_EQ(about->lblComments.Top(), -h + 0.5f);
-    backend.advance(50);
-    EXPECT_EQ(about->lblComments.Top(), below);
+    for (int ticks : {int(2 * h) - 1 - 3, int(2 * (below + h)) - 1}) {
+        backend.advance(50LL * ticks);
+        EXPECT_EQ(about->lblComments.Top(), -h + 0.5f);
+        backend.advance(50);
+        EXPECT_EQ(about->lblComments.Top(), below);
+    }
 }
 
 } // namespace

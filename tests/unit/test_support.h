@@ -55,6 +55,14 @@ inline void chooseMenu(HeadlessWindow& w, std::string_view caption)
 
 inline HeadlessWindow& nativeOf(const tk::Container& c) { return *static_cast<HeadlessWindow*>(c.native()); }
 
+inline int countCaptioned(const HeadlessBackend& backend, std::string_view caption)
+{
+    int n = 0;
+    for (HeadlessWindow* w : backend.topLevelWindows())
+        n += w->spec.caption == caption;
+    return n;
+}
+
 // The program as started: the main window loaded and shown, no About window yet.
 class AppTest : public ::testing::Test {
 protected:
@@ -74,14 +82,6 @@ protected:
     {
         chooseMenu(*mainWin, "&About");
         return backend.findWindow("About");
-    }
-
-    int windowsCaptioned(std::string_view caption) const
-    {
-        int n = 0;
-        for (HeadlessWindow* w : backend.topLevelWindows())
-            n += w->spec.caption == caption;
-        return n;
     }
 };
 

@@ -4,6 +4,7 @@
 #include "../../app/toolkit/headless/headless_backend.h"
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace tk;
@@ -71,17 +72,12 @@ protected:
         window = backend.findWindow("Test");
         ASSERT_NE(window, nullptr);
     }
-    std::vector<std::string> take()
-    {
-        auto out = form.log;
-        form.log.clear();
-        return out;
-    }
+    std::vector<std::string> take() { return std::exchange(form.log, {}); }
 };
 
 using Log = std::vector<std::string>;
 
-TEST_F(ToolkitTest, HitTestingFollowsZOrderWithInclusiveLeftTopAndExclusiveRightBottom)
+TEST_F(ToolkitTest, HitTestingFollowsZOrderSkipsHiddenControlsAndExcludesRightAndBottom)
 {
     backend.mouseMove(*window, {20, 20}); // in both: the upper one gets it
     backend.mouseMove(*window, {29, 29}); // last pixel of the upper one
@@ -90,6 +86,10 @@ TEST_F(ToolkitTest, HitTestingFollowsZOrderWithInclusiveLeftTopAndExclusiveRight
     backend.mouseMove(*window, {50, 50}); // outside both
     backend.mouseMove(*window, {10, 9});  // just above the upper one
     EXPECT_EQ(take(), (Log{"top.move", "top.move", "below.move", "below.move", "form.move", "form.move"}));
+    form.top.SetVisible(false); // hidden controls are not hit
+    backend.mouseMove(*window, {15, 15});
+    backend.mouseMove(*window, {25, 25});
+    EXPECT_EQ(take(), (Log{"form.move", "below.move"}));
 }
 
 TEST_F(ToolkitTest, PictureBoxIsAChildWindowThatTakesItsOwnMouseAndIgnoresItsBorder)
@@ -99,14 +99,6 @@ TEST_F(ToolkitTest, PictureBoxIsAChildWindowThatTakesItsOwnMouseAndIgnoresItsBor
     backend.mouseMove(*window, {165, 30}); // client, no control: the box itself
     backend.mouseMove(*window, {151, 30}); // on the border: nobody
     EXPECT_EQ(take(), (Log{"inBox.move", "box.move"}));
-}
-
-TEST_F(ToolkitTest, HiddenControlsAreNotHit)
-{
-    form.top.SetVisible(false);
-    backend.mouseMove(*window, {15, 15});
-    backend.mouseMove(*window, {25, 25});
-    EXPECT_EQ(take(), (Log{"form.move", "below.move"}));
 }
 
 TEST_F(ToolkitTest, AutoSizeKeepsLeftAndTopAndFitsTheText)
@@ -125,7 +117,7 @@ TEST_F(ToolkitTest, AutoSizeKeepsLeftAndTopAndFitsTheText)
     EXPECT_EQ(l.Left(), 60);
 }
 
-TEST_F(ToolkitTest, TimersTickEveryIntervalAndANewIntervalRestartsTheCountdown)
+TEST_F(ToolkitTest, TimersTickEveryIntervalRestartOnANewIntervalAndDieWithTheirForm)
 {
     backend.advance(250);
     EXPECT_EQ(take(), (Log{"tick@100", "tick@200"}));
@@ -138,11 +130,8 @@ TEST_F(ToolkitTest, TimersTickEveryIntervalAndANewIntervalRestartsTheCountdown)
     form.timer.SetEnabled(true); // counts from now (1350)
     backend.advance(100);
     EXPECT_EQ(take(), (Log{"tick@1450"}));
-}
 
-TEST_F(ToolkitTest, ClosingTheFormStopsItsTimersAndTheNextShowReloadsIt)
-{
-    window->close();
+    window->close(); // stops the timers; the next show reloads the form
     EXPECT_FALSE(form.Loaded());
     EXPECT_TRUE(backend.quitRequested); // it was the last window
     backend.advance(1000);
@@ -150,10 +139,10 @@ TEST_F(ToolkitTest, ClosingTheFormStopsItsTimersAndTheNextShowReloadsIt)
     form.Show();
     EXPECT_TRUE(form.Loaded());
     backend.advance(100);
-    EXPECT_EQ(take(), (Log{"tick@1100"}));
+    EXPECT_EQ(take(), (Log{"tick@2550"}));
 }
 
-TEST_F(ToolkitTest, AClickIsAPressAndReleaseOnTheSameControl)
+TEST_F(ToolkitTest, AClickIsAPressAndReleaseOnTheSameControlAndASecondQuickOneADoubleClick)
 {
     backend.click(*window, {15, 15});
     EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1", "top.click"}));
@@ -165,9 +154,12 @@ TEST_F(ToolkitTest, AClickIsAPressAndReleaseOnTheSameControl)
     backend.mouseDown(*window, {15, 15}, Button::Right, ShiftKey::Ctrl);
     backend.mouseUp(*window, {15, 15}, Button::Right);
     EXPECT_EQ(take(), (Log{"top.down2/2", "top.up2"})); // no click for the right button
+
+    backend.doubleClick(*window, {15, 15}); // the second press is a double click, not a click
+    EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1", "top.click", "top.down1/0", "top.dblclick", "top.up1"}));
 }
 
-TEST_F(ToolkitTest, APressCapturesThePointerForThePressedControlUntilRelease)
+TEST_F(ToolkitTest, APressCapturesThePointerForThePressedControlUntilReleaseOrCaptureLoss)
 {
     backend.mouseDown(*window, {15, 15});
     backend.mouseMove(*window, {40, 40}, Button::Left); // over "below", but "top" holds the capture
@@ -175,17 +167,8 @@ TEST_F(ToolkitTest, APressCapturesThePointerForThePressedControlUntilRelease)
     backend.mouseUp(*window, {190, 90});
     backend.mouseMove(*window, {40, 40});
     EXPECT_EQ(take(), (Log{"top.down1/0", "top.move", "top.move", "top.up1", "below.move"}));
-}
 
-TEST_F(ToolkitTest, TheSecondPressOfADoubleClickIsADoubleClickNotASecondClick)
-{
-    backend.doubleClick(*window, {15, 15});
-    EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1", "top.click", "top.down1/0", "top.dblclick", "top.up1"}));
-}
-
-TEST_F(ToolkitTest, LosingTheCaptureReleasesThePressedControl)
-{
-    backend.mouseDown(*window, {15, 15});
+    backend.mouseDown(*window, {15, 15}); // losing the capture releases the pressed control
     form.mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}});
     EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1"}));
 }
