@@ -20,7 +20,7 @@
 #define APPINFO_CONTACT_EMAIL    "contact@example.com"
 #endif
 #ifndef APPINFO_WEB_SITE
-#define APPINFO_WEB_SITE         "http://www.example.com/"
+#define APPINFO_WEB_SITE         "http://example.com/"  /* short enough to end left of the divider */
 #endif
 
 #endif

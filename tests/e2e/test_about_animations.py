@@ -1,10 +1,7 @@
-"""The About window's disclaimer and logo animations, on screen under Wine.
-
-Each test opens the About window afresh (its timers start at load), drives
-the logo with the real pointer and keyboard, and reads the result from
-screenshots: red disclaimer text in its square, and the logo found by its
-picture wherever it is.
-"""
+# The About window's disclaimer and logo animations, on screen under Wine. Each test opens the
+# About window afresh (its timers start at load), drives the logo with the real pointer and
+# keyboard, and reads the result from screenshots: red disclaimer text in its square, and the
+# logo found by its picture wherever it is.
 
 import sys
 import time
@@ -14,6 +11,7 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "wine"))
 import harness  # noqa: E402
 
 import numpy as np  # noqa: E402
+from test_menus_about import red_pixels  # noqa: E402
 
 DISCLAIMER = (8, 104, 89, 89)
 LOGO_HOME = (8, 8)
@@ -26,7 +24,7 @@ YELLOW = np.array((255, 255, 0), np.int16)
 class AboutAnimationsTest(harness.ProgramTestCase):
 
     def open_about(self) -> harness.Window:
-        """A freshly loaded About window, chosen from the main window's keyboard menu."""
+        # A freshly loaded About window, chosen from the main window's keyboard menu.
         for old in [w for w in self.program.windows() if w.caption == "About"]:
             self.probe.close(old.hwnd)
             self.probe.wait_gone("About", 5, self.program.win_pid)
@@ -42,30 +40,25 @@ class AboutAnimationsTest(harness.ProgramTestCase):
         return time.monotonic() - self.opened
 
     def disclaimer_shown(self, about: harness.Window) -> bool:
-        p = self.desktop.grab_array(about.client_rect(*DISCLAIMER)).astype(np.int16)
-        red = (p[..., 0] > 200) & (p[..., 1] < 80) & (p[..., 2] < 80)
-        return int(red.sum()) > 300
+        return red_pixels(self.desktop.grab_array(about.client_rect(*DISCLAIMER))) > 300
 
     def client_pixels(self, about: harness.Window) -> np.ndarray:
         return self.desktop.grab_array(about.client).astype(np.int16)
 
     def logo_template(self, about: harness.Window) -> tuple[np.ndarray, np.ndarray]:
-        """The logo's rows below the title as drawn at home, and where it is opaque."""
+        # The logo's rows below the title as drawn at home, and where it is opaque.
         x, y = LOGO_HOME
         part = self.client_pixels(about)[y + LOGO_CLEAR_ROW:y + 78, x:x + 78]
         return part, np.abs(part - YELLOW).max(-1) > 8
 
     def logo_at(self, pixels: np.ndarray, template, x: int, y: int) -> bool:
-        """Whether the logo's top-left corner is at client (x, y) in pixels."""
+        # Whether the logo's top-left corner is at client (x, y) in pixels.
         part, opaque = template
-        top = y + LOGO_CLEAR_ROW
-        here = pixels[top:top + part.shape[0], x:x + part.shape[1]]
-        if here.shape != part.shape:
-            return False
-        return int(np.abs(here - part)[opaque].max()) <= 24
+        here = pixels[y + LOGO_CLEAR_ROW:y + LOGO_CLEAR_ROW + part.shape[0], x:x + part.shape[1]]
+        return here.shape == part.shape and int(np.abs(here - part)[opaque].max()) <= 24
 
     def find_logo(self, pixels: np.ndarray, template, near: tuple[int, int]) -> tuple[int, int]:
-        """The logo's top-left corner within 30 pixels of near; (-1, -1) if not there."""
+        # The logo's top-left corner within 30 pixels of near; (-1, -1) if not there.
         part, opaque = template
         rgba = np.dstack([part, np.where(opaque, 255, 0)]).astype(np.uint8)
         left, top = max(0, near[0] - 30), max(0, near[1] + LOGO_CLEAR_ROW - 30)

@@ -1,10 +1,7 @@
-"""Hover feedback of the picture's hotspots, driven with the real pointer.
-
-The pointer glides over the scene in small steps (Wine only reports moves it
-sees), and the info strip under the picture is read from the screen: the
-preview must be exactly the hovered object's icon from art/, the label must
-hold text, and bare picture must leave a plain strip.
-"""
+# Hover feedback of the picture's hotspots, driven with the real pointer. The pointer glides in
+# small steps (Wine only reports moves it sees) and the info strip is read from the screen: the
+# preview must be exactly the hovered object's icon from art/, the label must hold text, and
+# bare picture must leave a plain strip.
 
 import re
 import sys
@@ -28,37 +25,26 @@ PREVIEW_X, TEXT_X = 6, 29                     # imgPreview and lblInfo, client x
 class Hotspot:
     def __init__(self, control, title, icon, applet, left, top, width, height):
         self.control, self.title, self.icon, self.applet = control, title, icon, applet
-        # Twips to scene pixels, 15 twips a pixel.
-        self.rect = Rect.of_size(left // 15, top // 15, width // 15, height // 15)
+        self.rect = Rect.of_size(left // 15, top // 15, width // 15, height // 15)  # scene pixels
 
     def __repr__(self):
         return self.control
 
 
-def load_hotspots() -> list[Hotspot]:
-    """The catalogue as the program is built with it, in z-order."""
-    text = (ROOT / "mainwindow" / "hotspots.h").read_text()
-    number = r",\s*(\d+)"
-    rows = re.findall(r'\{"(\w+)",\s*"([^"]*)"' + number * 6 + r"\}", text)
-    assert len(rows) == 13, f"{len(rows)} hotspot rows in hotspots.h"
-    return [Hotspot(c, t, *map(int, rest)) for c, t, *rest in rows]
-
-
-HOTSPOTS = load_hotspots()
+# The catalogue as the program is built with it, in z-order.
+HOTSPOTS = [Hotspot(c, t, *map(int, rest)) for c, t, *rest in re.findall(
+    r'\{"(\w+)",\s*"([^"]*)"' + r",\s*(\d+)" * 6 + r"\}", (ROOT / "mainwindow/hotspots.h").read_text())]
+assert len(HOTSPOTS) == 13, f"{len(HOTSPOTS)} hotspot rows in hotspots.h"
 INDEX = {h.control: i for i, h in enumerate(HOTSPOTS)}
-
-
-def owner_map() -> np.ndarray:
-    """Per scene pixel, the index of the topmost hotspot there, -1 for bare picture."""
-    owners = np.full((SCENE.height, SCENE.width), -1, int)
-    for i in reversed(range(len(HOTSPOTS))):
-        r = HOTSPOTS[i].rect
-        owners[r.top:r.bottom, r.left:r.right] = i
-    return owners
+# Per scene pixel, the index of the topmost hotspot there, -1 for bare picture.
+OWNERS = np.full((SCENE.height, SCENE.width), -1, int)
+for _i in reversed(range(len(HOTSPOTS))):
+    _r = HOTSPOTS[_i].rect
+    OWNERS[_r.top:_r.bottom, _r.left:_r.right] = _i
 
 
 def deepest_point(mask: np.ndarray) -> tuple[int, int]:
-    """The point of a region farthest from its edge, so no pixel rounding matters."""
+    # The client point of a region farthest from its edge, so no pixel rounding matters.
     core = mask.copy()
     while True:
         inner = core.copy()
@@ -76,20 +62,16 @@ def deepest_point(mask: np.ndarray) -> tuple[int, int]:
     return SCENE.left + int(xs[k]), SCENE.top + int(ys[k])
 
 
-OWNERS = owner_map()
 # A client point for each hotspot where no higher one covers it, and one on bare picture.
 POINTS = [deepest_point(OWNERS == i) for i in range(len(HOTSPOTS))]
 BARE_POINT = deepest_point(OWNERS == -1)
-
-
-def load_icons() -> list[np.ndarray]:
-    return [np.asarray(Image.open(ROOT / "art" / f"icon{i:02d}.bmp").convert("RGB"), np.int16)
-            for i in range(13)]
+ICONS = [np.asarray(Image.open(ROOT / "art" / f"icon{i:02d}.bmp").convert("RGB"), np.int16)
+         for i in range(13)]
 
 
 def glide_to(desktop: harness.Desktop, window: harness.Window, x: int, y: int,
              step: int = 5) -> None:
-    """From the pointer's place to client (x, y) of the window in small steps."""
+    # From the pointer's place to client (x, y) of the window in small steps.
     sx, sy = window.client_to_screen(x, y)
     px, py = desktop.pointer()
     n = max(2, int(max(abs(sx - px), abs(sy - py)) / step))
@@ -97,32 +79,21 @@ def glide_to(desktop: harness.Desktop, window: harness.Window, x: int, y: int,
                   step_delay=0.02)
 
 
-class StripReader:
-    """Reads the info strip of a main window from the screen."""
-
-    def __init__(self, desktop: harness.Desktop, window: harness.Window, face) -> None:
-        self.desktop, self.window = desktop, window
-        self.face = np.array(face, np.int16)
-        self.icons = load_icons()
+class HoverTest(harness.ProgramTestCase):
+    # One program; each test glides the pointer from wherever the last one left it.
+    @classmethod
+    def setUpClass(cls) -> None:
+        super().setUpClass()
+        cls.face = np.array(harness.system_colour("button_face"), np.int16)
+        # Start next to the window, so the first glide is short.
+        cls.desktop.move(cls.window.rect.right + 10, cls.window.client.top + 200)
 
     def grab(self) -> np.ndarray:
         return self.desktop.grab_array(self.window.client_rect(
-            STRIP_INSIDE.left, STRIP_INSIDE.top, STRIP_INSIDE.width, STRIP_INSIDE.height)
-        ).astype(np.int16)
-
-    def icon_off_by(self, strip: np.ndarray, index: int) -> int:
-        icon = self.icons[index]
-        x = PREVIEW_X - STRIP_INSIDE.left
-        return int(np.abs(strip[:, x:x + icon.shape[1]] - icon).max())
-
-    def text_mask(self, strip: np.ndarray) -> np.ndarray:
-        return np.abs(strip[:, TEXT_X - STRIP_INSIDE.left:] - self.face).max(-1) > 60
-
-    def is_empty(self, strip: np.ndarray) -> bool:
-        return bool((np.abs(strip - self.face).max(-1) <= 1).all())
+            STRIP_INSIDE.left, STRIP_INSIDE.top, STRIP_INSIDE.width, STRIP_INSIDE.height)).astype(np.int16)
 
     def wait_for(self, predicate, timeout: float = 4) -> np.ndarray:
-        """The strip once predicate holds for it, or as last seen when time runs out."""
+        # The strip once predicate holds for it, or as last seen when time runs out.
         deadline = time.monotonic() + timeout
         while True:
             strip = self.grab()
@@ -130,90 +101,64 @@ class StripReader:
                 return strip
             time.sleep(0.1)
 
+    def icon_off_by(self, strip: np.ndarray, index: int) -> int:
+        x = PREVIEW_X - STRIP_INSIDE.left
+        return int(np.abs(strip[:, x:x + ICONS[index].shape[1]] - ICONS[index]).max())
 
-class HoverTest(harness.ProgramTestCase):
-    """One program; each test glides the pointer from wherever the last one left it."""
+    def text_mask(self, strip: np.ndarray) -> np.ndarray:
+        return np.abs(strip[:, TEXT_X - STRIP_INSIDE.left:] - self.face).max(-1) > 60
 
-    @classmethod
-    def setUpClass(cls) -> None:
-        super().setUpClass()
-        w = cls.window
-        cls.strip = StripReader(cls.desktop, w, harness.system_colour("button_face"))
-        # Start next to the window, so the first glide is short.
-        cls.desktop.move(w.rect.right + 10, w.client.top + 200)
+    def is_empty(self, strip: np.ndarray) -> bool:
+        return bool((np.abs(strip - self.face).max(-1) <= 1).all())
 
     def glide_to(self, x: int, y: int, step: int = 5) -> None:
         glide_to(self.desktop, self.window, x, y, step)
 
     def hover(self, index: int) -> np.ndarray:
-        """Glides onto a hotspot; the strip once it shows that hotspot's icon."""
+        # Glides onto a hotspot; the strip once it shows that hotspot's icon, checked.
         self.glide_to(*POINTS[index])
-        return self.strip.wait_for(lambda s: self.strip.icon_off_by(s, HOTSPOTS[index].icon) <= 2)
-
-    def assert_shows(self, strip: np.ndarray, index: int) -> None:
+        strip = self.wait_for(lambda s: self.icon_off_by(s, HOTSPOTS[index].icon) <= 2)
         h = HOTSPOTS[index]
-        offs = [self.strip.icon_off_by(strip, i) for i in range(13)]
+        offs = [self.icon_off_by(strip, i) for i in range(13)]
         self.assertLessEqual(offs[h.icon], 2, f"{h}: preview is not icon {h.icon} "
                                               f"(closest icon {int(np.argmin(offs))}, offs {offs})")
-        text = self.strip.text_mask(strip)
-        self.assertTrue(text.any(), f"{h}: no title text in the strip")
-        cols = np.flatnonzero(text.any(0))
+        cols = np.flatnonzero(self.text_mask(strip).any(0))
+        self.assertTrue(len(cols), f"{h}: no title text in the strip")
         # Plain 8-point text: 4 to 7 pixels a character, starting at the label's left.
         width = int(cols[-1] - cols[0] + 1)
         self.assertLess(cols[0], 4, f"{h}: text starts {cols[0]} px right of the label")
         self.assertTrue(4 * len(h.title) <= width <= 7 * len(h.title),
                         f"{h}: text {width} px wide for {h.title!r}")
+        return strip
 
     def test_each_object_shows_its_title_and_icon(self) -> None:
         texts = {}
         # In z-order; the hard disk's point lies inside the computer's rectangle too.
         for i, h in enumerate(HOTSPOTS):
             with self.subTest(hotspot=h.control):
-                strip = self.hover(i)
-                self.assert_shows(strip, i)
-                texts[h.title] = self.strip.text_mask(strip)
+                texts[h.title] = self.text_mask(self.hover(i))
         titles = list(texts)
         same = [(a, b) for n, a in enumerate(titles) for b in titles[n + 1:]
                 if np.array_equal(texts[a], texts[b])]
         self.assertEqual(same, [], "different titles drew identical text")
 
     def test_bare_picture_empties_the_strip_and_coming_back_refills_it(self) -> None:
-        keys = INDEX["imgKeys"]
-        self.assert_shows(self.hover(keys), keys)
+        self.hover(INDEX["imgKeys"])
         self.glide_to(*BARE_POINT)
-        strip = self.strip.wait_for(self.strip.is_empty)
-        self.assertTrue(self.strip.is_empty(strip),
+        self.assertTrue(self.is_empty(self.wait_for(self.is_empty)),
                         "bare picture left text or an icon in the strip")
-        self.assert_shows(self.hover(keys), keys)
+        self.hover(INDEX["imgKeys"])
 
     def test_leaving_through_the_right_edge_keeps_the_strip(self) -> None:
         mouse = INDEX["imgMouse"]
         # The mouse reaches the picture's right edge: straight right leaves the picture from it.
         self.assertEqual(SCENE.left + HOTSPOTS[mouse].rect.right, SCENE.right)
         before = self.hover(mouse)
-        self.assert_shows(before, mouse)
-        _, y = POINTS[mouse]
-        self.glide_to(self.window.client.width + 25, y, step=2)
-        px, _ = self.desktop.pointer()
-        self.assertGreaterEqual(px, self.window.client.left + PICTURE_OUTER.right)
+        self.glide_to(self.window.client.width + 25, POINTS[mouse][1], step=2)
+        self.assertGreaterEqual(self.desktop.pointer()[0], self.window.client.left + PICTURE_OUTER.right)
         time.sleep(0.5)
-        after = self.strip.grab()
-        self.assertTrue(np.array_equal(before, after),
+        self.assertTrue(np.array_equal(before, self.grab()),
                         "leaving the picture through its edge changed the strip")
-
-    def test_monitor_over_the_map_switches_to_display(self) -> None:
-        map_i, display_i = INDEX["imgMap"], INDEX["imgDisplay"]
-        m, d = HOTSPOTS[map_i].rect, HOTSPOTS[display_i].rect
-        both = np.zeros_like(OWNERS, bool)
-        both[max(m.top, d.top):min(m.bottom, d.bottom),
-             max(m.left, d.left):min(m.right, d.right)] = True
-        self.assertTrue((OWNERS[both] == display_i).all())
-        self.assert_shows(self.hover(map_i), map_i)
-        # Along the map's own area straight into the part the monitor covers.
-        self.glide_to(*deepest_point(both), step=3)
-        strip = self.strip.wait_for(
-            lambda s: self.strip.icon_off_by(s, HOTSPOTS[display_i].icon) <= 2)
-        self.assert_shows(strip, display_i)
 
 
 if __name__ == "__main__":

@@ -1,16 +1,15 @@
-"""The real program under abuse: hundreds of About windows, a storm of pointer moves, rapid
-clicks, and a system without rundll32. After each, the program is alive, hovering still
-updates the strip, and its memory is back where it started.
-
-Memory is the resident size of the program's Wine process. GDI and USER objects cannot be
-counted from outside under Wine (GetGuiResources is a stub there), so lumeno_inproc runs the
-same windows over the same backend, drives the same cycles with the messages input makes,
-and counts its own handles before and after.
-
-The started applets get their .cpl files disabled through WINEDLLOVERRIDES, which they
-inherit: each rundll32 then really starts and ends at once, without a window that would
-take the next clicks.
-"""
+# The real program under abuse: hundreds of About windows, a storm of pointer moves, rapid
+# clicks, and a system without rundll32. After each, the program is alive, hovering still
+# updates the strip, and its memory is back where it started.
+#
+# Memory is the resident size of the program's Wine process. GDI and USER objects cannot be
+# counted from outside under Wine (GetGuiResources is a stub there), so lumeno_inproc runs the
+# same windows over the same backend, drives the same cycles with the messages input makes,
+# and counts its own handles before and after.
+#
+# The started applets get their .cpl files disabled through WINEDLLOVERRIDES, which they
+# inherit: each rundll32 then really starts and ends at once, without a window that would
+# take the next clicks.
 
 import json
 import os
@@ -25,32 +24,11 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "wine"))
 import harness  # noqa: E402
 
-ROOT = harness.REPO_ROOT
-HOTSPOTS = [tuple(int(v) for v in m.groups()) for m in re.finditer(
-    r'\{"img\w+",\s*"[^"]*",\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+),\s*(\d+)\}',
-    (ROOT / "mainwindow/hotspots.h").read_text())]  # icon, applet, L, T, W, H (twips)
-COMMANDS = re.findall(r'^\s*"(rundll32[^"]*)"', (ROOT / "launcher/modControlPanels.h").read_text(), re.M)
+import test_hotspots as spots  # noqa: E402
+from test_launching import COMMANDS  # noqa: E402
+
+HOTSPOTS, TARGETS, BLANK = spots.HOTSPOTS, spots.POINTS, spots.BARE_POINT
 NO_APPLETS = ",".join(sorted(set(re.findall(r"\w+\.cpl", " ".join(COMMANDS))))) + "=d"
-
-
-def covered(x: int, y: int, upto: int) -> bool:
-    """Whether picture pixel (x, y) is within a pixel of one of the first upto hotspots."""
-    return any(L - 15 <= x * 15 < L + W + 15 and T - 15 <= y * 15 < T + H + 15
-               for _, _, L, T, W, H in HOTSPOTS[:upto])
-
-
-def targets() -> list[tuple[int, int]]:
-    """Client point of each hotspot that no hotspot above it covers."""
-    found = []
-    for i, (_, _, L, T, W, H) in enumerate(HOTSPOTS):
-        found.append(next((5 + x + 1, 6 + y + 1) for y in range(T // 15, (T + H) // 15)
-                          for x in range(L // 15, (L + W) // 15) if not covered(x, y, i)))
-    return found
-
-
-TARGETS = targets()
-BLANK = next((5 + x, 6 + y) for y in range(10, 320, 7) for x in range(10, 420, 7)
-             if not covered(x, y, len(HOTSPOTS)))
 
 
 def rss_kb(pid: int) -> int:
@@ -64,7 +42,7 @@ def xdo(*args: object, check: bool = False) -> str:
 
 
 def with_overrides(sess: harness.Session, extra: str, start):
-    """Runs start() with extra DLL overrides in the environment Wine processes get."""
+    # Runs start() with extra DLL overrides in the environment Wine processes get.
     saved = sess.env["WINEDLLOVERRIDES"]
     sess.env["WINEDLLOVERRIDES"] = saved + ";" + extra
     try:
@@ -74,10 +52,8 @@ def with_overrides(sess: harness.Session, extra: str, start):
 
 
 class Checks:
-    """Alive-and-well checks shared by the classes below."""
-
     def strip_ink(self, w: harness.Window) -> int:
-        """Dark pixels where lblInfo draws its text."""
+        # Dark pixels where lblInfo draws its text.
         pixels = self.desktop.grab_array(w.client_rect(29, 346, 400, 16)).astype(int)
         return int((pixels.sum(-1) < 200).sum())
 
@@ -107,7 +83,7 @@ class RealProgramTest(Checks, harness.ProgramTestCase):
         harness.session().kill_all_wine()  # and the applets it started, at once
 
     def about_cycle(self) -> None:
-        """Help > About by keys, then Alt+F4 once About has the keyboard."""
+        # Help > About by keys, then Alt+F4 once About has the keyboard.
         def about() -> str:
             ids = xdo("search", "--onlyvisible", "--name", "^About$").split()
             return ids[0] if ids else ""
@@ -158,7 +134,7 @@ class RealProgramTest(Checks, harness.ProgramTestCase):
         print(f"\n  50 clicks to 50 starts: {time.monotonic() - started:.1f} s", file=sys.stderr)
         time.sleep(2)  # none late
         starts = self.program.process_starts()[done:]
-        self.assertEqual([s.cmdline for s in starts], [COMMANDS[HOTSPOTS[i][1]] for i in order])
+        self.assertEqual([s.cmdline for s in starts], [COMMANDS[HOTSPOTS[i].applet] for i in order])
         self.assertTrue(all(s.started for s in starts))
         self.assertEqual([v.caption for v in self.program.windows()], [harness.MAIN_CAPTION])
         self.assert_responsive(self.program, w)
@@ -166,7 +142,7 @@ class RealProgramTest(Checks, harness.ProgramTestCase):
 
 
 class WithoutRundll32Test(Checks, unittest.TestCase):
-    """A copy of the prefix whose system32 lacks rundll32.exe: clicks start and show nothing."""
+    # A copy of the prefix whose system32 lacks rundll32.exe: clicks start and show nothing.
 
     def test_clicks_start_nothing_and_the_program_keeps_working(self) -> None:
         sess = harness.session()
@@ -175,14 +151,9 @@ class WithoutRundll32Test(Checks, unittest.TestCase):
         scratch = Path(tempfile.mkdtemp(prefix="lumeno-prefix-")) / "prefix"
         system = [sess.prefix / "drive_c/windows" / d for d in ("system32", "syswow64")]
 
-        def copy(src: str, dst: str) -> None:
-            # The system DLLs (most of the size) are shared as hard links; nothing writes them.
-            if any(Path(src).is_relative_to(d) for d in system):
-                os.link(src, dst)
-            else:
-                shutil.copy2(src, dst)
-
-        shutil.copytree(sess.prefix, scratch, symlinks=True, copy_function=copy)
+        # The system DLLs (most of the size) are shared as hard links; nothing writes them.
+        shutil.copytree(sess.prefix, scratch, symlinks=True, copy_function=lambda src, dst: (
+            os.link if any(Path(src).is_relative_to(d) for d in system) else shutil.copy2)(src, dst))
         (scratch / "drive_c/windows/system32/rundll32.exe").unlink()
         saved = sess.env["WINEPREFIX"]
         sess.env["WINEPREFIX"] = str(scratch)
@@ -212,7 +183,7 @@ class WithoutRundll32Test(Checks, unittest.TestCase):
 
 
 class ObjectCountTest(unittest.TestCase):
-    """The same windows in lumeno_inproc: its own GDI, USER and kernel objects counted."""
+    # The same windows in lumeno_inproc: its own GDI, USER and kernel objects counted.
 
     def test_no_objects_leak_over_the_same_cycles(self) -> None:
         if not harness.INPROC.is_file():

@@ -1,23 +1,19 @@
-"""DLL planting: copies of DLLs beside the program or in its current folder never run.
-
-A DLL whose DllMain writes "<its own path>.loaded" is built here and copied
-under the names the program and the system DLLs it uses might look for,
-beside a copy of the program and into its current folder. The program is
-then used the way that loads every DLL it binds at run time: hovering the
-picture, the About window with its tool tip and pictures, the e-mail link.
-
-Wine loads its own builtin DLL even when a same-named file sits beside the
-program, unless WINEDLLOVERRIDES asks for the native one first. So the run
-asks for "native, then builtin" for every planted name the program loads
-after start: had the program looked beside itself or in its current folder,
-Wine would then have run the planted copy. The DLLs Wine resolves while the
-process starts, before WinMain (dependencies of kernel32, user32, ole32 such
-as version, imm32, rpcrt4, combase), are left at Wine's default: the program
-cannot restrict that search, and on Windows those come from the KnownDLLs.
-"""
+# DLL planting: copies of DLLs beside the program or in its current folder never run.
+#
+# A DLL whose DllMain writes "<its own path>.loaded" is copied under the names the program and
+# the system DLLs it uses might look for, beside a copy of the program and into its current
+# folder. The program is then used the way that loads every DLL it binds at run time: hovering
+# the picture, the About window with its tool tip and pictures, the e-mail link.
+#
+# Wine loads its own builtin DLL even when a same-named file sits beside the program, unless
+# WINEDLLOVERRIDES asks for the native one first. So the run asks for "native, then builtin" for
+# every planted name the program loads after start: had the program looked beside itself or in
+# its current folder, Wine would then have run the planted copy. The DLLs Wine resolves while the
+# process starts, before WinMain (dependencies of kernel32, user32, ole32 such as version, imm32,
+# rpcrt4, combase), are left at Wine's default: the program cannot restrict that search, and on
+# Windows those come from the KnownDLLs.
 
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
@@ -26,6 +22,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "wine"))
 import harness  # noqa: E402
+from test_launching import COMPILER, PLANTED_SOURCE  # noqa: E402
 
 # Loaded after WinMain by the program or by the system DLLs it calls.
 RUN_TIME = ["comctl32", "shell32", "windowscodecs", "uxtheme", "msimg32", "oleaut32", "propsys",
@@ -35,42 +32,17 @@ RUN_TIME = ["comctl32", "shell32", "windowscodecs", "uxtheme", "msimg32", "oleau
 AT_START = ["version", "imm32", "rpcrt4", "combase", "kernelbase", "kernel32", "user32", "gdi32",
             "ole32", "msvcrt"]
 
-MARKER_SOURCE = r"""
-#include <windows.h>
-BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID unused)
-{
-    char path[MAX_PATH + 16];
-    DWORD n;
-    (void)unused;
-    if (reason != DLL_PROCESS_ATTACH)
-        return TRUE;
-    n = GetModuleFileNameA(self, path, MAX_PATH);
-    if (n > 0 && n < MAX_PATH) {
-        HANDLE f;
-        lstrcatA(path, ".loaded");
-        f = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-        if (f != INVALID_HANDLE_VALUE)
-            CloseHandle(f);
-    }
-    return TRUE;
-}
-"""
-
-
-def winpath(p: Path) -> str:
-    return "Z:" + str(p).replace("/", "\\")
-
 
 class PlantedDllTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls) -> None:
         cls.tmp = Path(tempfile.mkdtemp(prefix="lumeno-plant-"))
-        source = cls.tmp / "marker.c"
-        source.write_text(MARKER_SOURCE)
+        source = cls.tmp / "marker.cpp"
+        source.write_text(PLANTED_SOURCE)
         cls.marker = cls.tmp / "marker.dll"
-        harness.run(["x86_64-w64-mingw32-g++-posix", "-x", "c", "-shared", "-O1", "-s",
-                     "-nostdlib", "-Wl,-e,DllMain", "-o", str(cls.marker), str(source),
-                     "-lkernel32"], timeout=120)
+        # No runtime: the copy's only import is kernel32, so it loads under any name.
+        harness.run([COMPILER, "-shared", "-DPLANTED_DLL", "-O1", "-s", "-nostdlib", "-Wl,-e,DllMain",
+                     "-o", str(cls.marker), str(source), "-lkernel32"], timeout=120)
         cls.app, cls.cwd = cls.tmp / "app", cls.tmp / "cwd"
         for folder in (cls.app, cls.cwd):
             folder.mkdir()
@@ -91,12 +63,12 @@ class PlantedDllTest(unittest.TestCase):
         control = self.tmp / "control"
         control.mkdir()
         shutil.copy(self.marker, control / "control.dll")
-        harness.session().wine_run(["rundll32.exe", winpath(control / "control.dll") + ",Nothing"],
-                                   timeout=60, check=False)
+        harness.session().wine_run(["rundll32.exe", "Z:" + str(control / "control.dll").replace("/", "\\")
+                                    + ",Nothing"], timeout=60, check=False)
         self.assertEqual([p.name for p in control.glob("*.loaded")], ["control.dll.loaded"])
 
     def use_everything(self, program, desktop, probe):
-        """Hover, About with its tool tip, the e-mail link, close; what failed, or None."""
+        # Hover, About with its tool tip, the e-mail link, close; what failed, or None.
         try:
             w = program.wait_main_window()
             # Hover the mouse hotspot: the strip takes the icon picture.

@@ -23,32 +23,19 @@
 
 namespace {
 
-void printMenu(HMENU menu)
-{
-    const int count = GetMenuItemCount(menu);
-    for (int i = 0; i < count; ++i) {
-        char text[128]{};
-        MENUITEMINFOA info{};
-        info.cbSize = sizeof(info);
-        info.fMask = MIIM_FTYPE | MIIM_STRING | MIIM_SUBMENU;
-        info.dwTypeData = text;
-        info.cch = sizeof(text) - 1;
-        GetMenuItemInfoA(menu, UINT(i), TRUE, &info);
-        std::printf("%s\n", (info.fType & MFT_SEPARATOR) ? "-" : text);
-        if (info.hSubMenu)
-            printMenu(info.hSubMenu);
-    }
-}
-
-UINT menuCommand(HMENU menu, const char* caption)
+// With no caption, prints the menu depth-first ("-" for separators); else finds its command.
+UINT walkMenu(HMENU menu, const char* caption)
 {
     for (int i = 0; i < GetMenuItemCount(menu); ++i) {
         char text[128]{};
         GetMenuStringA(menu, UINT(i), text, sizeof(text), MF_BYPOSITION);
-        if (HMENU sub = GetSubMenu(menu, i)) {
-            if (UINT id = menuCommand(sub, caption))
+        HMENU sub = GetSubMenu(menu, i);
+        if (!caption)
+            std::printf("%s\n", !sub && (GetMenuState(menu, UINT(i), MF_BYPOSITION) & MF_SEPARATOR) ? "-" : text);
+        if (sub) {
+            if (UINT id = walkMenu(sub, caption))
                 return id;
-        } else if (std::strcmp(text, caption) == 0) {
+        } else if (caption && std::strcmp(text, caption) == 0) {
             return GetMenuItemID(menu, i);
         }
     }
@@ -101,21 +88,18 @@ void counts(const char* phase)
         if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags))
             ++handles;
     }
-    PROCESS_MEMORY_COUNTERS_EX mem{};
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&mem), sizeof(mem));
+    PROCESS_MEMORY_COUNTERS mem{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &mem, sizeof(mem));
     std::fprintf(stderr, "{\"phase\":\"%s\",\"gdi\":%u,\"bitmaps\":%u,\"dcs\":%u,\"fonts\":%u,\"brushes\":%u,\"pens\":%u,"
-                "\"regions\":%u,\"windows\":%u,\"menus\":%u,\"icons\":%u,\"handles\":%u,\"private\":%llu,"
-                "\"working_set\":%llu}\n",
+                "\"regions\":%u,\"windows\":%u,\"menus\":%u,\"icons\":%u,\"handles\":%u,\"working_set\":%llu}\n",
                 phase, gdi, kinds[OBJ_BITMAP], kinds[OBJ_DC] + kinds[OBJ_MEMDC], kinds[OBJ_FONT],
                 kinds[OBJ_BRUSH], kinds[OBJ_PEN], kinds[OBJ_REGION], windows, menus, icons, handles,
-                static_cast<unsigned long long>(mem.PrivateUsage),
                 static_cast<unsigned long long>(mem.WorkingSetSize));
 }
 
 struct Soak {
     HWND main, picture;
     UINT aboutId;
-    POINT targets[Hotspots.size()]; // a point of each hotspot that no hotspot above covers
 
     bool aboutCycle(int i)
     {
@@ -145,35 +129,14 @@ struct Soak {
         pump();
     }
 
-    void click(int i)
+    void click(int i) // on a hotspot's middle: whichever hotspot takes it starts one applet
     {
-        const POINT p = targets[std::size_t(i) % Hotspots.size()];
+        const HotspotEntry& h = Hotspots[std::size_t(i) % Hotspots.size()];
+        const POINT p{(h.left + h.width / 2) / 15, (h.top + h.height / 2) / 15};
         SendMessageA(picture, WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
         SendMessageA(picture, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
         SendMessageA(picture, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
         pump();
-    }
-
-    void findTargets()
-    {
-        for (std::size_t i = 0; i < Hotspots.size(); ++i) {
-            const HotspotEntry& h = Hotspots[i];
-            targets[i] = {h.left / 15 + h.width / 30, h.top / 15 + h.height / 30};
-            for (int y = h.top / 15; y < (h.top + h.height) / 15; ++y)
-                for (int x = h.left / 15; x < (h.left + h.width) / 15; ++x) {
-                    bool covered = false;
-                    for (std::size_t j = 0; j < i && !covered; ++j) {
-                        const HotspotEntry& o = Hotspots[j];
-                        covered = x * 15 >= o.left - 15 && x * 15 < o.left + o.width + 15 && y * 15 >= o.top - 15 &&
-                                  y * 15 < o.top + o.height + 15;
-                    }
-                    if (!covered) {
-                        targets[i] = {x + 1, y + 1};
-                        goto found;
-                    }
-                }
-        found:;
-        }
     }
 };
 
@@ -182,12 +145,11 @@ int soak(int aboutCycles, int moves, int clicks)
     Soak s{};
     s.main = FindWindowA("LumenoForm", "Lumeno ControlPanel");
     s.picture = s.main ? FindWindowExA(s.main, nullptr, "LumenoBox", nullptr) : nullptr;
-    s.aboutId = s.main ? menuCommand(GetMenu(s.main), "&About") : 0;
+    s.aboutId = s.main ? walkMenu(GetMenu(s.main), "&About") : 0;
     if (!s.picture || !s.aboutId) {
         std::fprintf(stderr, "soak: main window, picture or About command not found\n");
         return 1;
     }
-    s.findTargets();
     pump(200);
     // Warm-up: what stays cached for the program's life (fonts, the shell, the common
     // controls) is made before the first count.
@@ -236,7 +198,7 @@ int main(int argc, char** argv)
         return 1;
     if (soaking)
         return soak(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
-    printMenu(GetMenu(hwnd));
+    walkMenu(GetMenu(hwnd), nullptr);
     std::fflush(stdout);
     return 0;
 }
