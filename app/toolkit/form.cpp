@@ -34,7 +34,7 @@ void Timer::SetEnabled(bool on)
 
 void Timer::restart()
 {
-    NativeWindow* w = form_ ? form_->nativeWindow() : nullptr;
+    NativeWindow* w = form_ ? form_->native() : nullptr;
     if (!w)
         return;
     if (enabled_ && interval_ > 0)

@@ -70,7 +70,6 @@ public:
     void menuCommand(int id) override;
     void timer(int id) override;
     void destroyed() override;
-    NativeWindow* nativeWindow() const { return native_.get(); }
 
 protected:
     virtual void Layout() = 0;   // sets every control and timer to its design
