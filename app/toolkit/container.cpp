@@ -92,7 +92,7 @@ Control* Container::hitTest(PointPx p) const
 {
     const float x = ScaleX(p.x), y = ScaleY(p.y);
     for (Control* c : controls_) {
-        if (!c->Visible() || !c->takesMouse() || dynamic_cast<PictureBox*>(c))
+        if (!c->Visible() || !c->takesMouse())
             continue;
         if (x >= c->Left() && x < c->Left() + c->Width() && y >= c->Top() && y < c->Top() + c->Height())
             return c;
@@ -108,7 +108,7 @@ void Container::paint(Canvas& canvas)
         canvas.picture(*picture_, {0, 0, s.cx, s.cy});
     }
     for (auto it = controls_.rbegin(); it != controls_.rend(); ++it)
-        if ((*it)->Visible() && !dynamic_cast<PictureBox*>(*it))
+        if ((*it)->Visible())
             (*it)->paint(canvas);
 }
 

@@ -86,6 +86,8 @@ public:
 
     void createWindow(NativeWindow& parent);
     int borderPixels() const;
+    // Its own window draws it and takes its mouse; the parent neither paints nor hit-tests it.
+    bool takesMouse() const override { return false; }
 
 private:
     PictureBorder border_ = PictureBorder::None;

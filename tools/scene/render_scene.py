@@ -18,7 +18,7 @@ run always writes the same bytes.
 
 Coordinates: x to the right, y up (the desk top is y = 0), z away from the
 camera.  The objects are placed so that each one falls inside its hotspot
-rectangle of the main window; check_boxes.py verifies that from the label map.
+rectangle of the main window; tools/check_art.py verifies that from the label map.
 """
 
 import os
