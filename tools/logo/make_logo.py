@@ -11,6 +11,7 @@ on every run. The GIF is written by hand (LZW included) because Pillow
 decides the table size, block order and extensions itself.
 """
 
+import argparse
 import os
 import struct
 import sys
@@ -235,15 +236,11 @@ def build():
 
 
 def main(argv):
-    out = os.path.join(REPO, "art", "logo.gif")
-    preview = None
-    args = list(argv)
-    while args:
-        a = args.pop(0)
-        if a == "--preview":
-            preview = args.pop(0)
-        else:
-            out = a
+    parser = argparse.ArgumentParser()
+    parser.add_argument("out", nargs="?", default=os.path.join(REPO, "art", "logo.gif"), help="the GIF to write")
+    parser.add_argument("--preview", help="also write an enlarged PNG to look at")
+    args = parser.parse_args(argv)
+    out, preview = args.out, args.preview
     data = build()
     with open(out, "wb") as f:
         f.write(data)

@@ -26,6 +26,7 @@ only on the maps, so running it twice gives the same bytes.
     make_pixelart.py [OUT_DIR] [--preview PNG]
 """
 
+import argparse
 import os
 import struct
 import sys
@@ -235,15 +236,11 @@ def write_preview(maps, path, scale=8, per_row=7):
 
 
 def main(argv):
-    out_dir = os.path.join(REPO, "art")
-    preview = None
-    args = list(argv)
-    while args:
-        a = args.pop(0)
-        if a == "--preview":
-            preview = args.pop(0)
-        else:
-            out_dir = a
+    parser = argparse.ArgumentParser()
+    parser.add_argument("out_dir", nargs="?", default=os.path.join(REPO, "art"), help="folder for the images")
+    parser.add_argument("--preview", help="also write an enlarged PNG to look at")
+    args = parser.parse_args(argv)
+    out_dir, preview = args.out_dir, args.preview
     try:
         files, maps = build()
     except MapError as e:
