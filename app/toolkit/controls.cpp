@@ -75,6 +75,9 @@ void Label::SetCaption(std::string s)
 
 void Label::SetAutoSize(bool on)
 {
+    // Already fitted: captions refit as they change, so turning it on again measures nothing.
+    if (on == autoSize_)
+        return;
     autoSize_ = on;
     fitToText();
 }
