@@ -1,7 +1,6 @@
 // Entry point of the Windows program. The command line is not read.
 #include "frame.h"
 #include "toolkit/win32/win32_backend.h"
-#include <objbase.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
@@ -10,16 +9,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryA("");
 
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-
-    int code = 0;
-    {
-        tk::win32::Win32Backend backend(instance);
-        tk::BackendInstaller install(backend);
-        Application app;
-        app.Start();
-        code = backend.runEventLoop();
-    }
-    CoUninitialize();
-    return code;
+    tk::win32::Win32Backend backend(instance);
+    tk::BackendInstaller install(backend);
+    Application app;
+    app.Start();
+    return backend.runEventLoop();
 }

@@ -1,5 +1,6 @@
 #include "headless_backend.h"
 #include "../../resource_ids.h"
+#include "../codecs/image.h"
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -67,27 +68,6 @@ std::string artFileFor(int id)
     if (id >= IDP_ICON_FIRST && id < IDP_ICON_FIRST + 13) {
         const int i = id - IDP_ICON_FIRST;
         return std::string("icon") + char('0' + i / 10) + char('0' + i % 10) + ".bmp";
-    }
-    return {};
-}
-
-// Reads the pixel size from a BMP, GIF or JPEG header.
-SizePx imageSize(const std::vector<unsigned char>& f)
-{
-    auto le16 = [&](std::size_t o) { return int(f[o] | f[o + 1] << 8); };
-    auto le32 = [&](std::size_t o) { return int(f[o] | f[o + 1] << 8 | f[o + 2] << 16 | unsigned(f[o + 3]) << 24); };
-    auto be16 = [&](std::size_t o) { return int(f[o] << 8 | f[o + 1]); };
-    if (f.size() > 26 && f[0] == 'B' && f[1] == 'M')
-        return {le32(18), std::abs(le32(22))};
-    if (f.size() > 10 && f[0] == 'G' && f[1] == 'I' && f[2] == 'F')
-        return {le16(6), le16(8)};
-    for (std::size_t o = 2; o + 9 < f.size();) { // JPEG: walk the markers to the frame header
-        if (f[o] != 0xFF)
-            break;
-        const int marker = f[o + 1];
-        if (marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC)
-            return {be16(o + 7), be16(o + 5)};
-        o += 2 + std::size_t(be16(o + 2));
     }
     return {};
 }
@@ -199,8 +179,8 @@ PicturePtr HeadlessBackend::loadPicture(int resourceId)
         return nullptr;
     std::ifstream in(std::string(LUMENO_ART_DIR) + "/" + name, std::ios::binary);
     const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
-    const SizePx s = imageSize(bytes);
-    return s.cx > 0 ? std::make_shared<HeadlessPicture>(s) : nullptr;
+    const codecs::Image image = codecs::decodeImage(bytes);
+    return image.empty() ? nullptr : std::make_shared<HeadlessPicture>(SizePx{image.width, image.height});
 }
 
 // Deterministic metrics: a character is half the font's pixel size wide, a line 1.25 times

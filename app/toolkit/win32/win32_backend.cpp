@@ -2,7 +2,7 @@
 #include "win32_picture.h"
 #include "win32_window.h"
 #include <commctrl.h>
-#include <wincodec.h>
+#include <objbase.h>
 #include <string>
 #include <vector>
 
@@ -42,16 +42,14 @@ int logPixels(int index)
 
 } // namespace
 
-Win32Backend::Win32Backend(HINSTANCE instance) : instance_(instance)
-{
-    CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
-                     reinterpret_cast<void**>(&wic_));
-}
+Win32Backend::Win32Backend(HINSTANCE instance) : instance_(instance) {}
 
 Win32Backend::~Win32Backend()
 {
-    if (wic_)
-        wic_->Release();
+    using CoUninitializeFn = void(WINAPI*)();
+    if (comInitialized_)
+        if (auto uninit = reinterpret_cast<CoUninitializeFn>(reinterpret_cast<void*>(systemExport("ole32.dll", "CoUninitialize"))))
+            uninit();
 }
 
 void Win32Backend::loadCommonControls()
@@ -90,9 +88,9 @@ PicturePtr Win32Backend::loadPicture(int resourceId)
     HRSRC res = FindResourceA(instance_, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
     HGLOBAL data = res ? LoadResource(instance_, res) : nullptr;
     const void* bytes = data ? LockResource(data) : nullptr;
-    if (!bytes || !wic_)
+    if (!bytes)
         return nullptr;
-    return Win32Picture::decode(*wic_, bytes, SizeofResource(instance_, res));
+    return Win32Picture::decode({static_cast<const std::uint8_t*>(bytes), SizeofResource(instance_, res)});
 }
 
 HFONT Win32Backend::font(const Font& f)
@@ -178,6 +176,13 @@ void Win32Backend::shellExecute(std::string_view verb, std::string_view file, st
     static const auto fn = reinterpret_cast<ShellExecuteFn>(reinterpret_cast<void*>(systemExport("shell32.dll", "ShellExecuteA")));
     if (!fn)
         return;
+    // The shell may hand the verb to COM handlers. COM is started here, not at program start,
+    // so a session that never opens a link never loads it.
+    if (!comInitialized_) {
+        using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
+        if (auto init = reinterpret_cast<CoInitializeExFn>(reinterpret_cast<void*>(systemExport("ole32.dll", "CoInitializeEx"))))
+            comInitialized_ = SUCCEEDED(init(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+    }
     const std::string v(verb), f(file), p(parameters), d(directory);
     fn(nullptr, v.c_str(), f.c_str(), p.c_str(), d.c_str(), showCommand);
 }

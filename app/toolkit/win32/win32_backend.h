@@ -1,12 +1,10 @@
-// The real backend: Win32 windows and GDI drawing, pictures decoded with WIC. Window messages
-// are decoded here once; the toolkit above sees typed events only.
+// The real backend: Win32 windows and GDI drawing, pictures decoded by the program's own
+// codecs. Window messages are decoded here once; the toolkit above sees typed events only.
 #pragma once
 #include "../backend.h"
 #include "handles.h"
 #include <map>
 #include <string>
-
-struct IWICImagingFactory;
 
 namespace tk::win32 {
 
@@ -38,7 +36,7 @@ public:
 private:
     HINSTANCE instance_;
     std::map<std::string, UniqueFont> fonts_;
-    IWICImagingFactory* wic_ = nullptr;
+    bool comInitialized_ = false; // for the shell, at its first use
     bool commonControlsLoaded_ = false;
 };
 

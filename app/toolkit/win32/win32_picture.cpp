@@ -1,5 +1,4 @@
 #include "win32_picture.h"
-#include <wincodec.h>
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -88,71 +87,12 @@ void Win32Picture::draw(HDC dc, RectPx dest) const
     }
 }
 
-namespace {
-
-// Uncompressed 24-bit BMPs (the applet icons) are read directly: cheaper than asking WIC.
-PicturePtr decodeBmp24(const unsigned char* f, std::size_t bytes)
+PicturePtr Win32Picture::decode(codecs::Bytes file)
 {
-    auto le32 = [&](std::size_t o) { return std::int32_t(f[o] | f[o + 1] << 8 | f[o + 2] << 16 | unsigned(f[o + 3]) << 24); };
-    auto le16 = [&](std::size_t o) { return int(f[o] | f[o + 1] << 8); };
-    if (bytes < 54 || f[0] != 'B' || f[1] != 'M' || le16(28) != 24 || le32(30) != BI_RGB)
+    codecs::Image image = codecs::decodeImage(file);
+    if (image.empty())
         return nullptr;
-    const int w = le32(18), h = std::abs(le32(22));
-    const std::size_t offset = std::size_t(le32(10)), stride = (std::size_t(w) * 3 + 3) & ~std::size_t(3);
-    if (w <= 0 || h <= 0 || offset + stride * std::size_t(h) > bytes)
-        return nullptr;
-    std::vector<std::uint32_t> pixels(std::size_t(w) * h);
-    for (int y = 0; y < h; ++y) {
-        const unsigned char* row = f + offset + stride * std::size_t(le32(22) > 0 ? h - 1 - y : y);
-        for (int x = 0; x < w; ++x)
-            pixels[std::size_t(y) * w + x] = 0xFF000000u | row[3 * x] | row[3 * x + 1] << 8 | row[3 * x + 2] << 16;
-    }
-    return std::make_shared<Win32Picture>(SizePx{w, h}, std::move(pixels));
-}
-
-// The decoder chosen by the file's signature; asking WIC to guess tries every registered one.
-const GUID* containerFormat(const unsigned char* f, std::size_t bytes)
-{
-    if (bytes >= 3 && f[0] == 0xFF && f[1] == 0xD8 && f[2] == 0xFF)
-        return &GUID_ContainerFormatJpeg;
-    if (bytes >= 4 && f[0] == 'G' && f[1] == 'I' && f[2] == 'F' && f[3] == '8')
-        return &GUID_ContainerFormatGif;
-    return nullptr;
-}
-
-HRESULT openDecoder(IWICImagingFactory& wic, IWICStream& stream, const GUID* format, ComPtr<IWICBitmapDecoder>& decoder)
-{
-    if (format && SUCCEEDED(wic.CreateDecoder(*format, nullptr, decoder.put())) &&
-        SUCCEEDED(decoder->Initialize(&stream, WICDecodeMetadataCacheOnDemand)))
-        return S_OK;
-    return wic.CreateDecoderFromStream(&stream, nullptr, WICDecodeMetadataCacheOnDemand, decoder.put());
-}
-
-} // namespace
-
-PicturePtr Win32Picture::decode(IWICImagingFactory& wic, const void* data, std::size_t bytes)
-{
-    const auto* file = static_cast<const unsigned char*>(data);
-    if (PicturePtr bmp = decodeBmp24(file, bytes))
-        return bmp;
-    ComPtr<IWICStream> stream;
-    ComPtr<IWICBitmapDecoder> decoder;
-    ComPtr<IWICBitmapFrameDecode> frame;
-    ComPtr<IWICFormatConverter> converter;
-    if (FAILED(wic.CreateStream(stream.put())) ||
-        FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(const_cast<void*>(data)), DWORD(bytes))) ||
-        FAILED(openDecoder(wic, *stream.get(), containerFormat(file, bytes), decoder)) ||
-        FAILED(decoder->GetFrame(0, frame.put())) || FAILED(wic.CreateFormatConverter(converter.put())) ||
-        FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr,
-                                     0.0, WICBitmapPaletteTypeCustom)))
-        return nullptr;
-    UINT w = 0, h = 0;
-    if (FAILED(converter->GetSize(&w, &h)) || w == 0 || h == 0)
-        return nullptr;
-    std::vector<std::uint32_t> pixels(std::size_t(w) * h);
-    if (FAILED(converter->CopyPixels(nullptr, w * 4, UINT(pixels.size() * 4), reinterpret_cast<BYTE*>(pixels.data()))))
-        return nullptr;
-    return std::make_shared<Win32Picture>(SizePx{int(w), int(h)}, std::move(pixels));
+    return std::make_shared<Win32Picture>(SizePx{image.width, image.height}, std::move(image.pixels));
 }
 
 } // namespace tk::win32

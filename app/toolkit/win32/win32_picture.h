@@ -2,13 +2,12 @@
 // copy resampled once per target size, so a 100-pixel logo shown at 78 pixels stays smooth.
 #pragma once
 #include "../backend.h"
+#include "../codecs/image.h"
 #include "handles.h"
 #include <cstdint>
 #include <map>
 #include <utility>
 #include <vector>
-
-struct IWICImagingFactory;
 
 namespace tk::win32 {
 
@@ -18,7 +17,7 @@ public:
     SizePx size() const override { return size_; }
     void draw(HDC dc, RectPx dest) const;
 
-    static PicturePtr decode(IWICImagingFactory& wic, const void* data, std::size_t bytes);
+    static PicturePtr decode(codecs::Bytes file); // BMP, JPEG or GIF; null if unreadable
 
 private:
     HBITMAP bitmapFor(SizePx target) const;
