@@ -525,39 +525,39 @@ std::vector<std::uint8_t> Decoder::samples(Component& c) const
 }
 
 // Brings a component to full resolution. Components halved across, down or both use the
-// reference decoder's triangle filter (3/4 nearer sample, 1/4 farther); other ratios repeat
-// samples.
+// reference decoder's triangle filter (3/4 nearer sample, 1/4 farther, in the same rounding);
+// other ratios repeat samples.
 std::vector<std::uint8_t> upsample(const std::vector<std::uint8_t>& plane, const Component& c, int hf, int vf,
                                    int width, int height)
 {
     const std::size_t stride = std::size_t(c.blocksPerLine) * 8;
     std::vector<std::uint8_t> out(std::size_t(width) * height);
-    auto at = [&](int x, int y) {
-        return int(plane[std::size_t(std::clamp(y, 0, c.height - 1)) * stride + std::size_t(std::clamp(x, 0, c.width - 1))]);
-    };
+    std::vector<int> sums(std::size_t(c.width) + 2); // one column repeated at each end
     for (int y = 0; y < height; ++y) {
-        std::uint8_t* row = &out[std::size_t(y) * width];
-        const int sy = y / vf;
-        if (hf == 2 && vf == 1) {
-            for (int x = 0; x < width; ++x) {
-                const int sx = x / 2, near = 3 * at(sx, sy);
-                row[x] = x % 2 ? std::uint8_t((near + at(sx + 1, sy) + 2) >> 2) : std::uint8_t((near + at(sx - 1, sy) + 1) >> 2);
-            }
+        std::uint8_t* dst = &out[std::size_t(y) * width];
+        const int sy = y / vf, farY = std::clamp(y % 2 ? sy + 1 : sy - 1, 0, c.height - 1);
+        const std::uint8_t *near = &plane[std::size_t(sy) * stride], *far = &plane[std::size_t(farY) * stride];
+        if (hf == 1 && vf == 1) {
+            std::copy(near, near + width, dst);
         } else if (hf == 1 && vf == 2) {
-            const int farY = y % 2 ? sy + 1 : sy - 1, bias = y % 2 ? 2 : 1;
+            const int bias = y % 2 ? 2 : 1;
             for (int x = 0; x < width; ++x)
-                row[x] = std::uint8_t((3 * at(x, sy) + at(x, farY) + bias) >> 2);
-        } else if (hf == 2 && vf == 2) {
-            // Column sums weighted toward the nearer row first, then the same across columns.
-            const int farY = y % 2 ? sy + 1 : sy - 1;
-            auto sum = [&](int x) { return 3 * at(x, sy) + at(x, farY); };
+                dst[x] = std::uint8_t((3 * near[x] + far[x] + bias) >> 2);
+        } else if (hf == 2 && vf <= 2) {
+            // Column sums in quarters (the sample times 4 when only halved across), then the
+            // same 3:1 weighting across, in sixteenths.
+            for (int i = 0; i < c.width; ++i)
+                sums[std::size_t(i) + 1] = vf == 2 ? 3 * near[i] + far[i] : 4 * near[i];
+            sums[0] = sums[1];
+            sums[std::size_t(c.width) + 1] = sums[std::size_t(c.width)];
+            const int evenBias = vf == 2 ? 8 : 4, oddBias = vf == 2 ? 7 : 8;
             for (int x = 0; x < width; ++x) {
-                const int sx = x / 2, near = 3 * sum(sx);
-                row[x] = x % 2 ? std::uint8_t((near + sum(sx + 1) + 7) >> 4) : std::uint8_t((near + sum(sx - 1) + 8) >> 4);
+                const int* s = &sums[std::size_t(x / 2) + 1];
+                dst[x] = std::uint8_t(x % 2 ? (3 * s[0] + s[1] + oddBias) >> 4 : (3 * s[0] + s[-1] + evenBias) >> 4);
             }
         } else {
             for (int x = 0; x < width; ++x)
-                row[x] = std::uint8_t(at(x / hf, sy));
+                dst[x] = near[std::min(x / hf, c.width - 1)];
         }
     }
     return out;
