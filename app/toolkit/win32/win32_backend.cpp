@@ -33,13 +33,6 @@ bool isPlainFileName(std::string_view name)
     return !name.empty() && name.find_first_of("\\/:") == std::string_view::npos && name != "." && name != "..";
 }
 
-int logPixels(int index)
-{
-    WindowDc screen(nullptr);
-    const int dpi = GetDeviceCaps(screen.get(), index);
-    return dpi > 0 ? dpi : 96;
-}
-
 } // namespace
 
 Win32Backend::Win32Backend(HINSTANCE instance) : instance_(instance) {}
@@ -99,7 +92,7 @@ HFONT Win32Backend::font(const Font& f)
                             char('0' + f.italic) + char('0' + f.underline);
     UniqueFont& slot = fonts_[key];
     if (!slot) {
-        const int height = -int(f.points * float(logPixels(LOGPIXELSY)) / 72.0f + 0.5f);
+        const int height = -int(f.points * float(screenDpi().cy) / 72.0f + 0.5f);
         slot.reset(CreateFontA(height, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, f.italic, f.underline, FALSE,
                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                DEFAULT_PITCH | FF_SWISS, f.face.c_str()));
@@ -122,8 +115,20 @@ SizePx Win32Backend::measureText(std::string_view text, const Font& f, int wrapW
     return {wrapWidth > 0 ? wrapWidth : int(r.right - r.left), int(r.bottom - r.top)};
 }
 
-int Win32Backend::twipsPerPixelX() { return 1440 / logPixels(LOGPIXELSX); }
-int Win32Backend::twipsPerPixelY() { return 1440 / logPixels(LOGPIXELSY); }
+// The program does not declare DPI awareness, so the DPI it sees stays the same for its life:
+// asked once instead of at every twip conversion.
+SizePx Win32Backend::screenDpi()
+{
+    if (dpi_.cx == 0) {
+        WindowDc screen(nullptr);
+        const int x = GetDeviceCaps(screen.get(), LOGPIXELSX), y = GetDeviceCaps(screen.get(), LOGPIXELSY);
+        dpi_ = {x > 0 ? x : 96, y > 0 ? y : 96};
+    }
+    return dpi_;
+}
+
+int Win32Backend::twipsPerPixelX() { return 1440 / screenDpi().cx; }
+int Win32Backend::twipsPerPixelY() { return 1440 / screenDpi().cy; }
 
 void Win32Backend::messageBox(std::string_view text, std::string_view title, int style)
 {

@@ -31,11 +31,13 @@ public:
 
     HINSTANCE instance() const { return instance_; }
     HFONT font(const Font& f); // cached for the backend's life
+    SizePx screenDpi();
     void loadCommonControls(); // tool tips
 
 private:
     HINSTANCE instance_;
     std::map<std::string, UniqueFont> fonts_;
+    SizePx dpi_{};
     bool comInitialized_ = false; // for the shell, at its first use
     bool commonControlsLoaded_ = false;
 };

@@ -59,13 +59,15 @@ Win32Picture::Win32Picture(SizePx size, std::vector<std::uint32_t> pixels)
     : size_(size), pixels_(std::move(pixels))
 {
     hasAlpha_ = std::any_of(pixels_.begin(), pixels_.end(), [](std::uint32_t p) { return (p >> 24) != 0xFF; });
-    bitmap_ = makeDib(size_, pixels_.data());
 }
 
 HBITMAP Win32Picture::bitmapFor(SizePx target) const
 {
-    if (target == size_)
+    if (target == size_) {
+        if (!bitmap_)
+            bitmap_ = makeDib(size_, pixels_.data());
         return bitmap_.get();
+    }
     auto& slot = scaled_[{target.cx, target.cy}];
     if (!slot)
         slot = makeDib(target, resample(pixels_, size_, target).data());

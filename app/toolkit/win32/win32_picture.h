@@ -1,5 +1,6 @@
-// A decoded picture held as premultiplied 32-bit BGRA in a DIB section. Stretched draws use a
-// copy resampled once per target size, so a 100-pixel logo shown at 78 pixels stays smooth.
+// A decoded picture held as premultiplied 32-bit BGRA pixels, put into a DIB section at its first
+// draw. Stretched draws use a copy resampled once per target size, so a 100-pixel logo shown at
+// 78 pixels stays smooth.
 #pragma once
 #include "../backend.h"
 #include "../codecs/image.h"
@@ -25,7 +26,7 @@ private:
     SizePx size_;
     std::vector<std::uint32_t> pixels_;
     bool hasAlpha_ = false;
-    UniqueBitmap bitmap_;
+    mutable UniqueBitmap bitmap_; // made at the first draw: many pictures are only held
     mutable std::map<std::pair<int, int>, UniqueBitmap> scaled_;
 };
 
