@@ -35,7 +35,13 @@ bool isPlainFileName(std::string_view name)
 
 } // namespace
 
-Win32Backend::Win32Backend(HINSTANCE instance) : instance_(instance) {}
+Win32Backend::Win32Backend(HINSTANCE instance) : instance_(instance)
+{
+    // The first screen query connects to the display. Made first thing, before any picture is
+    // decoded: under Wine it takes about 20 ms at once, but 50 ms and more when the process has
+    // first computed for a few milliseconds.
+    screenDpi();
+}
 
 Win32Backend::~Win32Backend()
 {
