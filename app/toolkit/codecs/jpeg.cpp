@@ -464,6 +464,14 @@ void inverseDct(const std::int16_t* in, const std::uint16_t* quant, std::uint8_t
     using W = std::int64_t;
     constexpr int kConstBits = 13, kPass1Bits = 2;
     auto descale = [](W x, int n) { return (x + (W(1) << (n - 1))) >> n; };
+    // A block with no AC energy (smooth areas: most of them) is flat; the full transform
+    // would give every sample this same value.
+    if (std::all_of(in + 1, in + 64, [](std::int16_t c) { return c == 0; })) {
+        const auto v = std::uint8_t(std::clamp<W>(descale(W(in[0]) * quant[0] << (kConstBits + kPass1Bits), kConstBits + kPass1Bits + 3) + 128, 0, 255));
+        for (int row = 0; row < 8; ++row)
+            std::fill_n(out + std::size_t(row) * stride, 8, v);
+        return;
+    }
     W ws[64];
     // One 1-D transform: 8 inputs at `at(i)`, results through `put(i, value before descaling)`.
     auto transform = [](auto at, auto put) {
