@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Start-up time, memory, idle CPU and file size of the program, beside a minimal Win32 window
 # program (the floor) and Wine's notepad. Prints figures; asserts nothing.
-#   bash bench/run.sh [runs]      (default 15 runs of each program)
+#   bash bench/run.sh [runs]      (default 25 runs of each program)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
