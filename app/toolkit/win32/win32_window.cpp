@@ -130,7 +130,6 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
     if (!child)
         pos = spec.placement == Placement::CenterActive ? centredPosition(outer) : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
 
-    iconResource_ = child ? 0 : spec.iconResource;
     CreateWindowExA(st.exStyle, child ? kChildClass : kTopLevelClass, spec.caption.c_str(), st.style, pos.x, pos.y,
                     outer.cx, outer.cy, parent, child ? reinterpret_cast<HMENU>(1) : menu, instance, this);
     if (!hwnd_)
@@ -143,6 +142,14 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
         const int missing = spec.clientSize.cy - (client.bottom - client.top);
         if (missing != 0)
             SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy + missing, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        if (spec.iconResource) {
+            auto icon = [&](int metric) {
+                return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(spec.iconResource), IMAGE_ICON,
+                                                     GetSystemMetrics(metric), GetSystemMetrics(metric), LR_SHARED));
+            };
+            SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon(SM_CXSMICON)));
+            SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon(SM_CXICON)));
+        }
     }
 }
 
@@ -297,18 +304,6 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
 {
     using Kind = MouseEvent::Kind;
     switch (msg) {
-    case WM_NCCREATE:
-        // Icons given before the system puts the window on screen are taken up once with it,
-        // not redone for each WM_SETICON afterwards.
-        if (iconResource_) {
-            auto icon = [&](int metric) {
-                return static_cast<HICON>(LoadImageA(backend_.instance(), MAKEINTRESOURCEA(iconResource_), IMAGE_ICON,
-                                                     GetSystemMetrics(metric), GetSystemMetrics(metric), LR_SHARED));
-            };
-            SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon(SM_CXSMICON)));
-            SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon(SM_CXICON)));
-        }
-        return DefWindowProcA(hwnd_, msg, wp, lp);
     case WM_PAINT: {
         PaintScope ps(hwnd_);
         paintTo(ps.dc(), ps.area());

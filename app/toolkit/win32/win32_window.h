@@ -37,7 +37,6 @@ private:
     WindowEvents* events_;
     HWND hwnd_ = nullptr;
     HWND toolTip_ = nullptr; // owned by hwnd_, destroyed with it
-    int iconResource_ = 0;   // given to the window at WM_NCCREATE
     bool shown_ = false;
 };
 
