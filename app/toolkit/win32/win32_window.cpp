@@ -4,7 +4,9 @@
 #include <commctrl.h>
 #include <windowsx.h>
 #include <algorithm>
+#include <set>
 #include <string>
+#include <utility>
 
 namespace tk::win32 {
 
@@ -13,22 +15,34 @@ namespace {
 constexpr char kTopLevelClass[] = "LumenoForm";
 constexpr char kChildClass[] = "LumenoBox";
 
-void registerClasses(HINSTANCE instance, WNDPROC proc)
+// The window class for a top-level window with the given icon (0: none), registered at first
+// use. Windows take their icons from their class: the system then takes them up once, as it
+// makes the window, where each WM_SETICON afterwards has them converted again (under Wine about
+// 4 ms for the two sizes).
+std::string classFor(HINSTANCE instance, WNDPROC proc, bool child, int iconResource)
 {
-    static bool done = false;
-    if (done)
-        return;
+    static std::set<std::pair<bool, int>> registered;
+    const std::string name = child ? kChildClass
+                           : iconResource ? kTopLevelClass + ("." + std::to_string(iconResource))
+                                          : kTopLevelClass;
+    if (!registered.insert({child, iconResource}).second)
+        return name;
+    auto icon = [&](int metric) {
+        return iconResource ? static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconResource), IMAGE_ICON,
+                                                            GetSystemMetrics(metric), GetSystemMetrics(metric), LR_SHARED))
+                            : nullptr;
+    };
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof(wc);
     wc.style = CS_DBLCLKS;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hIcon = icon(SM_CXICON);
+    wc.hIconSm = icon(SM_CXSMICON);
     wc.lpfnWndProc = proc;
-    wc.lpszClassName = kTopLevelClass;
+    wc.lpszClassName = name.c_str();
     RegisterClassExA(&wc);
-    wc.lpszClassName = kChildClass;
-    RegisterClassExA(&wc);
-    done = true;
+    return name;
 }
 
 struct Styles {
@@ -100,7 +114,6 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
     : backend_(backend), events_(&events)
 {
     HINSTANCE instance = backend.instance();
-    registerClasses(instance, windowProc);
     const bool child = parent != nullptr;
     const Styles st = stylesFor(spec, child);
 
@@ -130,7 +143,8 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
     if (!child)
         pos = spec.placement == Placement::CenterActive ? centredPosition(outer) : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
 
-    CreateWindowExA(st.exStyle, child ? kChildClass : kTopLevelClass, spec.caption.c_str(), st.style, pos.x, pos.y,
+    const std::string windowClass = classFor(instance, windowProc, child, child ? 0 : spec.iconResource);
+    CreateWindowExA(st.exStyle, windowClass.c_str(), spec.caption.c_str(), st.style, pos.x, pos.y,
                     outer.cx, outer.cy, parent, child ? reinterpret_cast<HMENU>(1) : menu, instance, this);
     if (!hwnd_)
         return;
@@ -142,14 +156,6 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
         const int missing = spec.clientSize.cy - (client.bottom - client.top);
         if (missing != 0)
             SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy + missing, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        if (spec.iconResource) {
-            auto icon = [&](int metric) {
-                return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(spec.iconResource), IMAGE_ICON,
-                                                     GetSystemMetrics(metric), GetSystemMetrics(metric), LR_SHARED));
-            };
-            SendMessageA(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon(SM_CXSMICON)));
-            SendMessageA(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon(SM_CXICON)));
-        }
     }
 }
 

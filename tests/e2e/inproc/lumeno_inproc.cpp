@@ -143,7 +143,7 @@ struct Soak {
 int soak(int aboutCycles, int moves, int clicks)
 {
     Soak s{};
-    s.main = FindWindowA("LumenoForm", "Lumeno ControlPanel");
+    s.main = FindWindowA(nullptr, "Lumeno ControlPanel");
     s.picture = s.main ? FindWindowExA(s.main, nullptr, "LumenoBox", nullptr) : nullptr;
     s.aboutId = s.main ? walkMenu(GetMenu(s.main), "&About") : 0;
     if (!s.picture || !s.aboutId) {
@@ -193,7 +193,7 @@ int main(int argc, char** argv)
     tk::BackendInstaller install(backend);
     Application app;
     app.Start();
-    HWND hwnd = FindWindowA("LumenoForm", "Lumeno ControlPanel");
+    HWND hwnd = FindWindowA(nullptr, "Lumeno ControlPanel");
     if (!hwnd)
         return 1;
     if (soaking)
