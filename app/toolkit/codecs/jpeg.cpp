@@ -166,7 +166,7 @@ private:
     int be16(std::size_t o) const { return f_[o] << 8 | f_[o + 1]; }
 
     Bytes f_;
-    bool haveFrame_ = false, progressive_ = false, failed_ = false;
+    bool haveFrame_ = false, progressive_ = false;
     int width_ = 0, height_ = 0, hMax_ = 1, vMax_ = 1, mcusPerLine_ = 0, mcusPerColumn_ = 0;
     int restartInterval_ = 0, eobRun_ = 0, scansDecoded_ = 0;
     std::vector<Component> comps_;
