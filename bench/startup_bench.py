@@ -54,9 +54,10 @@ class Waiter:
             raise h.HarnessError(f"a window {caption!r} stayed from an earlier run")
 
     def shown(self, timeout_s: float = 30) -> tuple[float, float]:
-        words = self.line(timeout_s + 10).split()
-        if words[0] != "shown":
-            raise h.HarnessError("window did not show")
+        line = self.line(timeout_s + 10)
+        words = line.split()
+        if not words or words[0] != "shown":
+            raise h.HarnessError(f"window did not show (waiter: {line!r})")
         return float(words[1]), float(words[2])
 
     def clock_offset(self) -> tuple[float, float]:
@@ -113,9 +114,10 @@ def launch(sess, waiter, target):
     try:
         visible, painted = waiter.shown()
         cpu = cpu_ns(prog.pid) / 1e6
-    except Exception:
+    except Exception as e:
+        state = "was still running" if prog.alive() else f"had ended with code {prog.exit_code()}"
         prog.stop()
-        raise
+        raise h.HarnessError(f"{name}: {e}; the process {state}") from e
     return (visible - t0) * 1000, (painted - t0) * 1000, cpu, prog
 
 
