@@ -137,6 +137,7 @@ struct Component {
     int dcPred = 0, dcTable = 0, acTable = 0;
 
     std::int16_t* block(int row, int col) { return &coefs[(std::size_t(row) * blocksPerLine + col) * 64]; }
+    const std::int16_t* block(int row, int col) const { return &coefs[(std::size_t(row) * blocksPerLine + col) * 64]; }
 };
 
 struct Scan {
@@ -160,7 +161,7 @@ private:
     bool decodeBaseline(Component& c, std::int16_t* block, BitReader& in);
     bool decodeAcFirst(const Scan& scan, Component& c, std::int16_t* block, BitReader& in);
     bool decodeAcRefine(const Scan& scan, Component& c, std::int16_t* block, BitReader& in);
-    std::vector<std::uint8_t> samples(Component& c) const;
+    std::vector<std::uint8_t> samples(const Component& c) const;
     Image picture();
 
     int be16(std::size_t o) const { return f_[o] << 8 | f_[o + 1]; }
@@ -521,7 +522,7 @@ void inverseDct(const std::int16_t* in, const std::uint16_t* quant, std::uint8_t
 }
 
 // A component's samples over its whole allocated block area.
-std::vector<std::uint8_t> Decoder::samples(Component& c) const
+std::vector<std::uint8_t> Decoder::samples(const Component& c) const
 {
     const std::size_t stride = std::size_t(c.blocksPerLine) * 8;
     std::vector<std::uint8_t> plane(stride * std::size_t(c.blocksPerColumn) * 8);

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <set>
 #include <string>
-#include <utility>
 
 namespace tk::win32 {
 
@@ -15,17 +14,17 @@ namespace {
 constexpr char kTopLevelClass[] = "LumenoForm";
 constexpr char kChildClass[] = "LumenoBox";
 
-// The window class for a top-level window with the given icon (0: none), registered at first
-// use. Windows take their icons from their class: the system then takes them up once, as it
+// A window's class, registered at first use: one for child windows, and for top-level windows
+// one per icon (0: none). Windows take their icons from their class: the system then takes them up once, as it
 // makes the window, where each WM_SETICON afterwards has them converted again (under Wine about
 // 4 ms for the two sizes).
 std::string classFor(HINSTANCE instance, WNDPROC proc, bool child, int iconResource)
 {
-    static std::set<std::pair<bool, int>> registered;
+    static std::set<std::string> registered;
     const std::string name = child ? kChildClass
                            : iconResource ? kTopLevelClass + ("." + std::to_string(iconResource))
                                           : kTopLevelClass;
-    if (!registered.insert({child, iconResource}).second)
+    if (!registered.insert(name).second)
         return name;
     auto icon = [&](int metric) {
         return iconResource ? static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconResource), IMAGE_ICON,
