@@ -1,5 +1,6 @@
 // Entry point of the Windows program. The command line is not read.
 #include "frame.h"
+#include "resource_ids.h"
 #include "toolkit/win32/win32_backend.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
@@ -9,7 +10,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryA("");
 
-    tk::win32::Win32Backend backend(instance);
+    tk::win32::Win32Backend backend(instance, {IDP_SCENE}); // the main window's picture
     tk::BackendInstaller install(backend);
     Application app;
     app.Start();

@@ -161,7 +161,7 @@ class MainWindowFrameTest(harness.ProgramTestCase):
         self.assertTrue(self.program.alive())
 
 
-class MenuCaptionsTest(unittest.TestCase):
+class InProcessTest(unittest.TestCase):
     # Read inside the program's own process: another process cannot read menus under Wine.
 
     def test_menu_captions_in_order(self) -> None:
@@ -171,6 +171,13 @@ class MenuCaptionsTest(unittest.TestCase):
         lines = [line.strip() for line in out.stdout.decode(errors="replace").splitlines()]
         self.assertEqual([line for line in lines if line],
                          ["&File", "E&xit", "&Help", "&Quick help", "-", "&About"])
+
+    def test_scene_decoded_ahead_draws_as_one_decoded_on_the_spot(self) -> None:
+        # The scene is decoded on a thread of its own while the display connects.
+        if not harness.INPROC.is_file():
+            self.skipTest(f"in-process tool not built: {harness.INPROC}")
+        out = harness.session().wine_run([str(harness.INPROC), "pictures"], timeout=60)
+        self.assertEqual(out.stdout.decode(errors="replace").split(), ["same", f"{SCENE.width}x{SCENE.height}"])
 
 
 if __name__ == "__main__":

@@ -28,6 +28,16 @@ FARPROC systemExport(const char* dll, const char* name)
     return module ? GetProcAddress(module, name) : nullptr; // kept loaded for the process's life
 }
 
+codecs::Bytes resourceBytes(HINSTANCE instance, int resourceId)
+{
+    HRSRC res = FindResourceA(instance, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+    HGLOBAL data = res ? LoadResource(instance, res) : nullptr;
+    const void* bytes = data ? LockResource(data) : nullptr;
+    if (!bytes)
+        return {};
+    return {static_cast<const std::uint8_t*>(bytes), SizeofResource(instance, res)};
+}
+
 bool isPlainFileName(std::string_view name)
 {
     return !name.empty() && name.find_first_of("\\/:") == std::string_view::npos && name != "." && name != "..";
@@ -35,16 +45,55 @@ bool isPlainFileName(std::string_view name)
 
 } // namespace
 
-Win32Backend::Win32Backend(HINSTANCE instance) : instance_(instance)
+// A picture being decoded on its own thread. The thread only reads the resource and fills
+// `picture`; the backend reads it after the thread has ended.
+struct Win32Backend::Prefetch {
+    codecs::Bytes file;
+    PicturePtr picture;
+    UniqueHandle thread;
+
+    static DWORD WINAPI run(void* self)
+    {
+        auto* p = static_cast<Prefetch*>(self);
+        p->picture = Win32Picture::decode(p->file);
+        return 0;
+    }
+
+    PicturePtr take()
+    {
+        if (thread)
+            WaitForSingleObject(thread.get(), INFINITE);
+        thread.reset();
+        return std::move(picture);
+    }
+};
+
+Win32Backend::Win32Backend(HINSTANCE instance, std::initializer_list<int> prefetch) : instance_(instance)
 {
-    // The first screen query connects to the display. Made first thing, before any picture is
-    // decoded: under Wine it takes about 20 ms at once, but 50 ms and more when the process has
-    // first computed for a few milliseconds.
+    // Started before the display connects, which keeps the main thread busy for some 20 ms
+    // under Wine: on a second core the decode then costs the start nothing. The decoder needs
+    // little stack.
+    for (int id : prefetch) {
+        auto p = std::make_unique<Prefetch>();
+        p->file = resourceBytes(instance, id);
+        if (p->file.empty())
+            continue;
+        p->thread.reset(CreateThread(nullptr, 64 * 1024, Prefetch::run, p.get(), STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                     nullptr));
+        if (!p->thread)
+            p->picture = Win32Picture::decode(p->file);
+        prefetched_[id] = std::move(p);
+    }
+    // The first screen query connects to the display. Made before this thread computes
+    // anything: under Wine it takes about 20 ms at once, but 50 ms and more when the process
+    // has first computed for a few milliseconds.
     screenDpi();
 }
 
 Win32Backend::~Win32Backend()
 {
+    for (auto& [id, p] : prefetched_)
+        p->take(); // a thread must not outlive the slot it writes to
     using CoUninitializeFn = void(WINAPI*)();
     if (comInitialized_)
         if (auto uninit = reinterpret_cast<CoUninitializeFn>(reinterpret_cast<void*>(systemExport("ole32.dll", "CoUninitialize"))))
@@ -84,12 +133,13 @@ std::unique_ptr<NativeWindow> Win32Backend::createWindow(const WindowSpec& spec,
 
 PicturePtr Win32Backend::loadPicture(int resourceId)
 {
-    HRSRC res = FindResourceA(instance_, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
-    HGLOBAL data = res ? LoadResource(instance_, res) : nullptr;
-    const void* bytes = data ? LockResource(data) : nullptr;
-    if (!bytes)
-        return nullptr;
-    return Win32Picture::decode({static_cast<const std::uint8_t*>(bytes), SizeofResource(instance_, res)});
+    if (auto it = prefetched_.find(resourceId); it != prefetched_.end()) {
+        PicturePtr picture = it->second->take();
+        prefetched_.erase(it);
+        return picture;
+    }
+    const codecs::Bytes file = resourceBytes(instance_, resourceId);
+    return file.empty() ? nullptr : Win32Picture::decode(file);
 }
 
 HFONT Win32Backend::font(const Font& f)

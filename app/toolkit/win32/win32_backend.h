@@ -3,14 +3,18 @@
 #pragma once
 #include "../backend.h"
 #include "handles.h"
+#include <initializer_list>
 #include <map>
+#include <memory>
 #include <string>
 
 namespace tk::win32 {
 
 class Win32Backend final : public Backend {
 public:
-    explicit Win32Backend(HINSTANCE instance);
+    // The pictures in `prefetch` are decoded on a thread of their own while the display
+    // connects; loadPicture takes them over when they are done.
+    explicit Win32Backend(HINSTANCE instance, std::initializer_list<int> prefetch = {});
     ~Win32Backend() override;
 
     int runEventLoop();
@@ -35,7 +39,10 @@ public:
     void loadCommonControls(); // tool tips
 
 private:
+    struct Prefetch;
+
     HINSTANCE instance_;
+    std::map<int, std::unique_ptr<Prefetch>> prefetched_;
     std::map<std::string, UniqueFont> fonts_;
     SizePx dpi_{};
     bool comInitialized_ = false; // for the shell, at its first use

@@ -6,12 +6,17 @@
 //       menu command and WM_CLOSE to the About window, mouse moves over the picture and the
 //       strip, clicks on the hotspots. Prints its own object counts and memory as one JSON
 //       line on stderr after a warm-up round ("before") and one at the end ("after").
+//   lumeno_inproc pictures   prints "same" when the scene decoded on the backend's prefetch
+//       thread draws the same pixels as one decoded on the spot; a backend whose prefetch was
+//       never taken must end cleanly first.
 // Object counts: GetGuiResources is a stub under Wine, so the handle tables are walked.
 // Wine takes a handle whose high word is 0 as "any generation", so every low word is tried:
 // GDI objects by GetObjectType, windows by IsWindow and the owning process, menus by IsMenu,
 // icons and cursors by GetIconInfo, kernel handles by GetHandleInformation.
 #include "../../../app/frame.h"
+#include "../../../app/resource_ids.h"
 #include "../../../app/toolkit/win32/win32_backend.h"
+#include "../../../app/toolkit/win32/win32_picture.h"
 #include "../../../mainwindow/frmCPanel.h"
 #include "../../../mainwindow/hotspots.h"
 #include <objbase.h>
@@ -20,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -180,16 +186,52 @@ int soak(int aboutCycles, int moves, int clicks)
 
 } // namespace
 
+// The picture's pixels as drawn into a 32-bit bitmap of its size.
+std::vector<std::uint32_t> drawn(const tk::Picture& picture)
+{
+    const tk::SizePx size = picture.size();
+    BITMAPINFO bi{};
+    bi.bmiHeader = {sizeof(bi.bmiHeader), size.cx, -size.cy, 1, 32, BI_RGB};
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, dib);
+    static_cast<const tk::win32::Win32Picture&>(picture).draw(dc, {0, 0, size.cx, size.cy});
+    GdiFlush();
+    std::vector<std::uint32_t> pixels(static_cast<std::uint32_t*>(bits),
+                                      static_cast<std::uint32_t*>(bits) + std::size_t(size.cx) * size.cy);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    DeleteObject(dib);
+    return pixels;
+}
+
+int pictures()
+{
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    { tk::win32::Win32Backend untaken(instance, {IDP_SCENE, IDP_LOGO}); }
+    tk::win32::Win32Backend backend(instance, {IDP_SCENE});
+    const tk::PicturePtr prefetched = backend.loadPicture(IDP_SCENE);
+    const tk::PicturePtr onTheSpot = backend.loadPicture(IDP_SCENE); // the prefetch is taken once
+    if (!prefetched || !onTheSpot || prefetched == onTheSpot)
+        return 1;
+    std::printf("%s %dx%d\n", drawn(*prefetched) == drawn(*onTheSpot) ? "same" : "different",
+                prefetched->size().cx, prefetched->size().cy);
+    return 0;
+}
+
 int main(int argc, char** argv)
 {
+    if (argc == 2 && std::strcmp(argv[1], "pictures") == 0)
+        return pictures();
     const bool menus = argc == 2 && std::strcmp(argv[1], "menus") == 0;
     const bool soaking = argc == 5 && std::strcmp(argv[1], "soak") == 0;
     if (!menus && !soaking) {
-        std::fprintf(stderr, "usage: lumeno_inproc menus | soak <about cycles> <moves> <clicks>\n");
+        std::fprintf(stderr, "usage: lumeno_inproc menus | pictures | soak <about cycles> <moves> <clicks>\n");
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    tk::win32::Win32Backend backend(GetModuleHandleA(nullptr));
+    tk::win32::Win32Backend backend(GetModuleHandleA(nullptr), {IDP_SCENE}); // as the program starts
     tk::BackendInstaller install(backend);
     Application app;
     app.Start();
