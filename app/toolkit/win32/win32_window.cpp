@@ -179,9 +179,13 @@ void Win32Window::show()
     } else if (IsIconic(hwnd_)) {
         ShowWindow(hwnd_, SW_RESTORE);
     }
-    SetForegroundWindow(hwnd_);
-    BringWindowToTop(hwnd_);
+    // Painted before it is brought forward: a window just shown is already active, and under
+    // Wine asking again costs the first paint some 1.5 ms of round trips.
     UpdateWindow(hwnd_);
+    if (GetForegroundWindow() != hwnd_) {
+        SetForegroundWindow(hwnd_);
+        BringWindowToTop(hwnd_);
+    }
 }
 
 void Win32Window::invalidate(RectPx r)
