@@ -7,7 +7,7 @@ namespace tk::win32 {
 
 namespace {
 
-UniqueBitmap makeDib(SizePx size, const std::uint32_t* pixels)
+BITMAPINFO dibInfo(SizePx size)
 {
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
@@ -16,6 +16,12 @@ UniqueBitmap makeDib(SizePx size, const std::uint32_t* pixels)
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     bi.bmiHeader.biCompression = BI_RGB;
+    return bi;
+}
+
+UniqueBitmap makeDib(SizePx size, const std::uint32_t* pixels)
+{
+    const BITMAPINFO bi = dibInfo(size);
     void* bits = nullptr;
     UniqueBitmap dib(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     if (dib && bits)
@@ -79,6 +85,13 @@ void Win32Picture::draw(HDC dc, RectPx dest) const
     const SizePx target{dest.width(), dest.height()};
     if (target.cx <= 0 || target.cy <= 0)
         return;
+    if (!hasAlpha_ && target == size_) {
+        // Straight from the pixels: an opaque picture at its own size needs no bitmap of its own.
+        const BITMAPINFO bi = dibInfo(size_);
+        SetDIBitsToDevice(dc, dest.left, dest.top, DWORD(size_.cx), DWORD(size_.cy), 0, 0, 0, UINT(size_.cy),
+                          pixels_.data(), &bi, DIB_RGB_COLORS);
+        return;
+    }
     UniqueMemDc mem(CreateCompatibleDC(dc));
     SelectScope select(mem.get(), bitmapFor(target));
     if (hasAlpha_) {

@@ -1,5 +1,6 @@
-// A decoded picture held as premultiplied 32-bit BGRA pixels, put into a DIB section at its first
-// draw. Stretched draws use a copy resampled once per target size, so a 100-pixel logo shown at
+// A decoded picture held as premultiplied 32-bit BGRA pixels. An opaque picture drawn at its own
+// size is copied straight from them; any other draw goes through a DIB section made at its first
+// use. Stretched draws use a copy resampled once per target size, so a 100-pixel logo shown at
 // 78 pixels stays smooth.
 #pragma once
 #include "../backend.h"
