@@ -17,12 +17,17 @@ constexpr std::array<std::uint8_t, 64> kNatural = {
     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
+constexpr int kFastBits = 9; // most codes are this short or shorter: looked up at once
+
 struct Huffman {
     bool defined = false;
     int count = 0;
     std::array<std::uint8_t, 256> symbols{};
     std::array<int, 17> maxCode{};   // largest code of each length, -1 if none
     std::array<int, 17> valOffset{}; // symbol index minus code, per length
+    // By the next kFastBits bits: the code's length << 8 | its symbol; 0 when the code is longer
+    // or not in the table, which the bit-by-bit search then settles.
+    std::array<std::uint16_t, 1 << kFastBits> fast{};
 };
 
 bool buildHuffman(Huffman& h, const std::uint8_t* counts, const std::uint8_t* symbols, int total)
@@ -42,33 +47,38 @@ bool buildHuffman(Huffman& h, const std::uint8_t* counts, const std::uint8_t* sy
         return false;
     std::copy(symbols, symbols + k, h.symbols.begin());
     h.count = k;
+    h.fast.fill(0);
+    for (int bits = 0; bits < (1 << kFastBits); ++bits) {
+        for (int len = 1; len <= kFastBits; ++len) {
+            const int prefix = bits >> (kFastBits - len);
+            if (prefix <= h.maxCode[len]) {
+                const int i = prefix + h.valOffset[len];
+                if (i >= 0 && i < k)
+                    h.fast[std::size_t(bits)] = std::uint16_t(len << 8 | h.symbols[std::size_t(i)]);
+                break;
+            }
+        }
+    }
     h.defined = true;
     return true;
 }
 
-// Reads the entropy-coded bytes of a scan bit by bit, removing the stuffed zero after 0xFF.
-// At a marker or the end of the file it feeds zero bits and stays put.
+// Reads the entropy-coded bytes of a scan, removing the stuffed zero after 0xFF, through a
+// buffer of up to 64 bits. At a marker or the end of the file it feeds zero bits and stays put.
 class BitReader {
 public:
     BitReader(Bytes f, std::size_t pos) : f_(f), pos_(pos) {}
 
-    std::size_t position() const { return pos_; }
+    std::size_t position() const { return pos_; } // never past the next marker
 
-    int bit()
-    {
-        if (left_ == 0) {
-            byte_ = nextByte();
-            left_ = 8;
-        }
-        --left_;
-        return (byte_ >> left_) & 1;
-    }
+    int bit() { return bits(1); }
 
-    int bits(int n)
+    int bits(int n) // n <= 16
     {
-        int v = 0;
-        while (n-- > 0)
-            v = v << 1 | bit();
+        if (n == 0)
+            return 0;
+        const int v = peek(n);
+        skip(n);
         return v;
     }
 
@@ -84,10 +94,14 @@ public:
     // -1 for a code the table does not hold.
     int decode(const Huffman& h)
     {
-        int code = 0;
+        if (const int e = h.fast[std::size_t(peek(kFastBits))]) {
+            skip(e >> 8);
+            return e & 0xFF;
+        }
         for (int len = 1; len <= 16; ++len) {
-            code = code << 1 | bit();
+            const int code = peek(len);
             if (code <= h.maxCode[len]) {
+                skip(len);
                 const int i = code + h.valOffset[len];
                 return i >= 0 && i < h.count ? h.symbols[std::size_t(i)] : -1;
             }
@@ -95,10 +109,11 @@ public:
         return -1;
     }
 
-    // At a restart boundary: drop the partial byte and step over the RSTn marker.
+    // At a restart boundary: drop the bits left of the interval and step over the RSTn marker.
     void restart()
     {
-        left_ = 0;
+        buffer_ = 0;
+        count_ = 0;
         atMarker_ = false;
         if (pos_ + 1 < f_.size() && f_[pos_] == 0xFF && (f_[pos_ + 1] & 0xF8) == 0xD0)
             pos_ += 2;
@@ -122,10 +137,27 @@ private:
         return 0;
     }
 
+    // The next n bits (1 to 16), not consumed.
+    int peek(int n)
+    {
+        if (count_ < n)
+            while (count_ <= 56) {
+                buffer_ |= std::uint64_t(nextByte()) << (56 - count_);
+                count_ += 8;
+            }
+        return int(buffer_ >> (64 - n));
+    }
+
+    void skip(int n)
+    {
+        buffer_ <<= n;
+        count_ -= n;
+    }
+
     Bytes f_;
     std::size_t pos_;
-    std::uint8_t byte_ = 0;
-    int left_ = 0;
+    std::uint64_t buffer_ = 0; // the next bit is the top one
+    int count_ = 0;
     bool atMarker_ = false;
 };
 
@@ -536,41 +568,51 @@ std::vector<std::uint8_t> Decoder::samples(const Component& c) const
 // Brings a component to full resolution. Components halved across, down or both use the
 // reference decoder's triangle filter (3/4 nearer sample, 1/4 farther, in the same rounding);
 // other ratios repeat samples.
-std::vector<std::uint8_t> upsample(const std::vector<std::uint8_t>& plane, const Component& c, int hf, int vf,
-                                   int width, int height)
-{
-    const std::size_t stride = std::size_t(c.blocksPerLine) * 8;
-    std::vector<std::uint8_t> out(std::size_t(width) * height);
-    std::vector<int> sums(std::size_t(c.width) + 2); // one column repeated at each end
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* dst = &out[std::size_t(y) * width];
-        const int sy = y / vf, farY = std::clamp(y % 2 ? sy + 1 : sy - 1, 0, c.height - 1);
-        const std::uint8_t *near = &plane[std::size_t(sy) * stride], *far = &plane[std::size_t(farY) * stride];
-        if (hf == 1 && vf == 1) {
+class Upsampler {
+public:
+    Upsampler(std::vector<std::uint8_t> plane, const Component& c, int hf, int vf)
+        : plane_(std::move(plane)), c_(c), hf_(hf), vf_(vf), sums_(std::size_t(c.width) + 2)
+    {
+    }
+
+    // Output row y, `width` samples.
+    void row(int y, int width, std::uint8_t* dst)
+    {
+        const std::size_t stride = std::size_t(c_.blocksPerLine) * 8;
+        const int sy = y / vf_, farY = std::clamp(y % 2 ? sy + 1 : sy - 1, 0, c_.height - 1);
+        const std::uint8_t *near = &plane_[std::size_t(sy) * stride], *far = &plane_[std::size_t(farY) * stride];
+        if (hf_ == 1 && vf_ == 1) {
             std::copy(near, near + width, dst);
-        } else if (hf == 1 && vf == 2) {
+        } else if (hf_ == 1 && vf_ == 2) {
             const int bias = y % 2 ? 2 : 1;
             for (int x = 0; x < width; ++x)
                 dst[x] = std::uint8_t((3 * near[x] + far[x] + bias) >> 2);
-        } else if (hf == 2 && vf <= 2) {
+        } else if (hf_ == 2 && vf_ <= 2) {
             // Column sums in quarters (the sample times 4 when only halved across), then the
             // same 3:1 weighting across, in sixteenths.
-            for (int i = 0; i < c.width; ++i)
-                sums[std::size_t(i) + 1] = vf == 2 ? 3 * near[i] + far[i] : 4 * near[i];
-            sums[0] = sums[1];
-            sums[std::size_t(c.width) + 1] = sums[std::size_t(c.width)];
-            const int evenBias = vf == 2 ? 8 : 4, oddBias = vf == 2 ? 7 : 8;
-            for (int x = 0; x < width; ++x) {
-                const int* s = &sums[std::size_t(x / 2) + 1];
-                dst[x] = std::uint8_t(x % 2 ? (3 * s[0] + s[1] + oddBias) >> 4 : (3 * s[0] + s[-1] + evenBias) >> 4);
+            for (int i = 0; i < c_.width; ++i)
+                sums_[std::size_t(i) + 1] = vf_ == 2 ? 3 * near[i] + far[i] : 4 * near[i];
+            sums_[0] = sums_[1];
+            sums_[std::size_t(c_.width) + 1] = sums_[std::size_t(c_.width)];
+            const int evenBias = vf_ == 2 ? 8 : 4, oddBias = vf_ == 2 ? 7 : 8;
+            const int* s = &sums_[1];
+            for (int x = 0; x < width; x += 2, ++s) {
+                dst[x] = std::uint8_t((3 * s[0] + s[-1] + evenBias) >> 4);
+                if (x + 1 < width)
+                    dst[x + 1] = std::uint8_t((3 * s[0] + s[1] + oddBias) >> 4);
             }
         } else {
             for (int x = 0; x < width; ++x)
-                dst[x] = near[std::min(x / hf, c.width - 1)];
+                dst[x] = near[std::min(x / hf_, c_.width - 1)];
         }
     }
-    return out;
-}
+
+private:
+    std::vector<std::uint8_t> plane_;
+    const Component& c_;
+    int hf_, vf_;
+    std::vector<int> sums_; // one column repeated at each end
+};
 
 Image Decoder::picture()
 {
@@ -578,21 +620,30 @@ Image Decoder::picture()
         if (!quantDefined_[std::size_t(c.quant)])
             return {};
     Image image{width_, height_, std::vector<std::uint32_t>(std::size_t(width_) * height_)};
-    std::array<std::vector<std::uint8_t>, 3> full;
-    for (std::size_t i = 0; i < comps_.size(); ++i)
-        full[i] = upsample(samples(comps_[i]), comps_[i], hMax_ / comps_[i].h, vMax_ / comps_[i].v, width_, height_);
-    for (std::size_t p = 0; p < image.pixels.size(); ++p) {
-        const int y = full[0][p];
-        if (comps_.size() == 1) {
-            image.pixels[p] = 0xFF000000u | std::uint32_t(y) * 0x010101u;
-            continue;
+    // Row by row, so that no full-size plane is ever held.
+    std::vector<Upsampler> planes;
+    for (const Component& c : comps_)
+        planes.emplace_back(samples(c), c, hMax_ / c.h, vMax_ / c.v);
+    std::array<std::vector<std::uint8_t>, 3> rows;
+    for (std::size_t i = 0; i < planes.size(); ++i)
+        rows[i].resize(std::size_t(width_));
+    for (int y = 0; y < height_; ++y) {
+        for (std::size_t i = 0; i < planes.size(); ++i)
+            planes[i].row(y, width_, rows[i].data());
+        std::uint32_t* out = &image.pixels[std::size_t(y) * width_];
+        for (int x = 0; x < width_; ++x) {
+            const int luma = rows[0][std::size_t(x)];
+            if (planes.size() == 1) {
+                out[x] = 0xFF000000u | std::uint32_t(luma) * 0x010101u;
+                continue;
+            }
+            // YCbCr to RGB in 16-bit fixed point, rounded as the reference decoder rounds.
+            const int cb = rows[1][std::size_t(x)] - 128, cr = rows[2][std::size_t(x)] - 128;
+            const int r = std::clamp(luma + ((91881 * cr + 32768) >> 16), 0, 255);
+            const int g = std::clamp(luma + ((-22554 * cb - 46802 * cr + 32768) >> 16), 0, 255);
+            const int b = std::clamp(luma + ((116130 * cb + 32768) >> 16), 0, 255);
+            out[x] = 0xFF000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
         }
-        // YCbCr to RGB in 16-bit fixed point, rounded as the reference decoder rounds.
-        const int cb = full[1][p] - 128, cr = full[2][p] - 128;
-        const int r = std::clamp(y + ((91881 * cr + 32768) >> 16), 0, 255);
-        const int g = std::clamp(y + ((-22554 * cb - 46802 * cr + 32768) >> 16), 0, 255);
-        const int b = std::clamp(y + ((116130 * cb + 32768) >> 16), 0, 255);
-        image.pixels[p] = 0xFF000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
     }
     return image;
 }
