@@ -27,7 +27,7 @@ private:
     SizePx size_;
     std::vector<std::uint32_t> pixels_;
     bool hasAlpha_ = false;
-    mutable UniqueBitmap bitmap_; // made at the first draw: many pictures are only held
+    mutable UniqueBitmap bitmap_; // for a transparent picture at its own size, made at its first draw
     mutable std::map<std::pair<int, int>, UniqueBitmap> scaled_;
 };
 
