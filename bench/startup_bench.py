@@ -211,10 +211,13 @@ def main() -> None:
     print()
     ratio = {k: med["program"][k] / med["floor"][k] for k in ("visible", "painted", "cpu")}
     ratio_low = low["program"]["painted"] / low["floor"]["painted"]
+    # Each round's own ratio: a launch slowed by the machine slows its round's neighbours too.
+    paired = statistics.median(p / f for p, f in zip(results["program"]["painted"], results["floor"]["painted"]))
     ratio_m = med["program"]["rss"] / med["notepad"]["rss"]
     print(f"Start-up vs floor, medians: visible {ratio['visible']:.2f}x, painted {ratio['painted']:.2f}x "
           f"({med['program']['painted'] - med['floor']['painted']:+.0f} ms), CPU {ratio['cpu']:.2f}x; "
-          f"minima: painted {ratio_low:.2f}x\n  goal <= 1.20x: {goal(ratio['painted'] <= 1.2)}")
+          f"minima: painted {ratio_low:.2f}x;\n  median of the rounds' own painted ratios {paired:.2f}x\n"
+          f"  goal <= 1.20x (medians): {goal(ratio['painted'] <= 1.2)}")
     print(f"Memory vs notepad: {ratio_m:.2f}x ({med['program']['rss'] / 1024:.1f} vs "
           f"{med['notepad']['rss'] / 1024:.1f} MiB; floor {med['floor']['rss'] / 1024:.1f} MiB)"
           f"\n  goal <= 1.00x: {goal(ratio_m <= 1.0)}")
