@@ -30,6 +30,10 @@ public:
     virtual void line(PointPx from, PointPx to, Color c) = 0; // 1 pixel wide, end point included
     virtual void text(RectPx r, std::string_view s, const Font& f, Color c, Align a, bool wrap) = 0;
     virtual void picture(const Picture& p, RectPx dest) = 0; // stretched when sizes differ
+    // Until the matching popClip, draws are clipped to r and placed relative to its top-left
+    // corner: a picture box inside a window draws in its own client pixels.
+    virtual void pushClip(RectPx r) = 0;
+    virtual void popClip() = 0;
 };
 
 struct MouseEvent {

@@ -1,4 +1,5 @@
 #include "container.h"
+#include <algorithm>
 #include <cmath>
 
 namespace tk {
@@ -64,11 +65,35 @@ void Container::setContainerPicture(PicturePtr p)
     invalidate({0, 0, 1 << 15, 1 << 15});
 }
 
-void Container::createChildWindows()
+std::vector<PictureBox*> Container::boxes() const
 {
+    std::vector<PictureBox*> out;
     for (Control* c : controls_)
         if (auto* box = dynamic_cast<PictureBox*>(c))
-            box->createWindow(*native_);
+            out.push_back(box);
+    return out;
+}
+
+void Container::attachPictureBoxes()
+{
+    for (PictureBox* box : boxes())
+        box->attach(*native_);
+}
+
+PictureBox* Container::boxAt(PointPx p, bool& onBorder) const
+{
+    onBorder = false;
+    for (PictureBox* box : boxes()) {
+        if (!box->Visible())
+            continue;
+        if (box->clientRect().contains(p))
+            return box;
+        if (box->pixelRect().contains(p)) {
+            onBorder = true;
+            return nullptr;
+        }
+    }
+    return nullptr;
 }
 
 void Container::releaseNative()
@@ -84,6 +109,7 @@ void Container::releaseNative()
     picture_.reset();
     pressed_ = hovered_ = nullptr;
     pressedSelf_ = false;
+    pressedBox_ = nullptr;
 }
 
 void Container::destroyed() { releaseNative(); }
@@ -110,6 +136,10 @@ void Container::paint(Canvas& canvas)
     for (auto it = controls_.rbegin(); it != controls_.rend(); ++it)
         if ((*it)->Visible())
             (*it)->paint(canvas);
+    const std::vector<PictureBox*> all = boxes();
+    for (auto it = all.rbegin(); it != all.rend(); ++it)
+        if ((*it)->Visible())
+            (*it)->paintBox(canvas);
 }
 
 void Container::fire(const MouseHandler& h, const Control* c, const MouseEvent& e, short buttons)
@@ -127,6 +157,27 @@ void Container::fire(const MouseHandler& h, const Control* c, const MouseEvent& 
 void Container::mouse(const MouseEvent& e)
 {
     using Kind = MouseEvent::Kind;
+    // A picture box takes the pointer over its client area, and keeps it from a press there
+    // until the release, as a child window would.
+    bool onBorder = false;
+    PictureBox* box = pressedBox_;
+    if (!box && !holdsPointer() && e.kind != Kind::CaptureLost)
+        box = boxAt(e.pos, onBorder);
+    if (box || onBorder) {
+        if (hovered_) {
+            hovered_ = nullptr;
+            if (native_)
+                native_->refreshToolTip();
+        }
+        if (!box)
+            return;
+        const RectPx client = box->clientRect();
+        MouseEvent inBox = e;
+        inBox.pos = {e.pos.x - client.left, e.pos.y - client.top};
+        box->mouse(inBox);
+        pressedBox_ = box->holdsPointer() ? box : nullptr;
+        return;
+    }
     switch (e.kind) {
     case Kind::Move: {
         Control* hit = hitTest(e.pos);
@@ -183,13 +234,25 @@ void Container::mouse(const MouseEvent& e)
 
 int Container::cursorAt(PointPx p)
 {
+    bool onBorder = false;
+    if (PictureBox* box = pressedBox_ ? pressedBox_ : holdsPointer() ? nullptr : boxAt(p, onBorder)) {
+        const RectPx client = box->clientRect();
+        return box->cursorAt({p.x - client.left, p.y - client.top});
+    }
+    if (onBorder)
+        return 0;
     const Control* c = pressed_ ? pressed_ : hitTest(p);
     return c ? c->MouseIcon() : 0;
 }
 
 std::string Container::toolTipAt(PointPx p)
 {
-    const Control* c = hitTest(p);
+    bool onBorder = false;
+    if (PictureBox* box = boxAt(p, onBorder)) {
+        const RectPx client = box->clientRect();
+        return box->toolTipAt({p.x - client.left, p.y - client.top});
+    }
+    const Control* c = onBorder ? nullptr : hitTest(p);
     return c ? c->ToolTipText() : std::string();
 }
 
@@ -224,19 +287,64 @@ void PictureBox::SetPicture(PicturePtr p)
     setContainerPicture(std::move(p));
 }
 
-void PictureBox::createWindow(NativeWindow& parent)
+RectPx PictureBox::clientRect() const
 {
     const RectPx r = pixelRect();
-    WindowSpec spec;
-    spec.frame = border_ == PictureBorder::Sunken ? Frame::Sunken
-               : border_ == PictureBorder::Flat   ? Frame::Flat
-                                                  : Frame::None;
-    spec.position = {r.left, r.top};
-    const int edge = 2 * borderPixels();
-    spec.clientSize = {r.width() - edge, r.height() - edge};
-    spec.background = BackColor();
-    native_ = backend().createWindow(spec, *this, &parent);
-    createChildWindows();
+    const int b = borderPixels();
+    return {r.left + b, r.top + b, r.right - b, r.bottom - b};
+}
+
+void PictureBox::paintBox(Canvas& canvas)
+{
+    const RectPx outer = pixelRect();
+    if (border_ == PictureBorder::Sunken)
+        canvas.sunkenEdge(outer);
+    else if (border_ == PictureBorder::Flat)
+        canvas.frame(outer, SysColor::WindowFrame);
+    const RectPx client = clientRect();
+    if (client.empty())
+        return;
+    canvas.pushClip(client);
+    Container::paint(canvas);
+    canvas.popClip();
+}
+
+namespace {
+
+// What a picture box's controls take for their window: the parent's, shifted to the box's
+// client area and clipped to it.
+class BoxWindow final : public NativeWindow {
+public:
+    BoxWindow(PictureBox& box, NativeWindow& parent) : box_(box), parent_(parent) {}
+    void show() override {}
+    void invalidate(RectPx r) override
+    {
+        const RectPx c = box_.clientRect();
+        const RectPx shifted{r.left + c.left, r.top + c.top, r.right + c.left, r.bottom + c.top};
+        const RectPx clipped{std::max(shifted.left, c.left), std::max(shifted.top, c.top),
+                             std::min(shifted.right, c.right), std::min(shifted.bottom, c.bottom)};
+        if (!clipped.empty())
+            parent_.invalidate(clipped);
+    }
+    void setBackground(Color) override {} // the box paints its own background
+    void captureMouse() override { parent_.captureMouse(); }
+    void releaseMouse() override { parent_.releaseMouse(); }
+    RectPx outerRect() const override { return parent_.outerRect(); }
+    void startTimer(int, int) override {} // boxes hold no timers; the form does
+    void stopTimer(int) override {}
+    void refreshToolTip() override { parent_.refreshToolTip(); }
+
+private:
+    PictureBox& box_;
+    NativeWindow& parent_;
+};
+
+} // namespace
+
+void PictureBox::attach(NativeWindow& parent)
+{
+    native_ = std::make_unique<BoxWindow>(*this, parent);
+    attachPictureBoxes();
 }
 
 } // namespace tk

@@ -1,8 +1,11 @@
-// Containers: the root of a native window's windowless controls. A container draws its
-// background, its picture and its controls (bottom of the z-order first), hit-tests them
-// topmost first, and routes the mouse: a press captures the pointer for the pressed control
-// until release, a click is a left press and release on the same control, and the second press
-// of a double click raises DblClick instead of a second Click.
+// Containers: the root of a window's windowless controls. A container draws its background,
+// its picture and its controls (bottom of the z-order first), hit-tests them topmost first, and
+// routes the mouse: a press captures the pointer for the pressed control until release, a click
+// is a left press and release on the same control, and the second press of a double click
+// raises DblClick instead of a second Click.
+// Picture boxes are containers inside a container, drawn and hit-tested by it above all its
+// windowless controls, as child windows would be, but without a native window of their own:
+// their `native()` passes on to the parent's window, shifted to the box's client area.
 // Coordinates: controls are in this container's scale; the native window speaks client pixels.
 #pragma once
 #include "controls.h"
@@ -13,6 +16,8 @@ namespace tk {
 
 int TwipsPerPixelX();
 int TwipsPerPixelY();
+
+class PictureBox;
 
 class Container : public WindowEvents {
 public:
@@ -45,7 +50,7 @@ protected:
     void add(Control& c);
     void resetContainer(ScaleMode scale, Color back);
     void setContainerPicture(PicturePtr p);
-    void createChildWindows();
+    void attachPictureBoxes(); // once native_ exists
     void releaseNative();
     Control* hitTest(PointPx p) const;
 
@@ -54,6 +59,11 @@ protected:
 
 private:
     void fire(const MouseHandler& h, const Control* c, const MouseEvent& e, short buttons);
+    bool holdsPointer() const { return pressed_ || pressedSelf_ || pressedBox_; }
+    // The picture box an event at p belongs to, if any; `onBorder` when p is on a box's border,
+    // which, as a child window's frame would, takes the pointer from everyone.
+    PictureBox* boxAt(PointPx p, bool& onBorder) const;
+    std::vector<PictureBox*> boxes() const; // topmost first
 
     ScaleMode scale_ = ScaleMode::Twips;
     Color backColor_ = SysColor::ButtonFace;
@@ -63,6 +73,7 @@ private:
     short pressedButton_ = 0;
     bool pressIsDoubleClick_ = false;
     Control* hovered_ = nullptr;
+    PictureBox* pressedBox_ = nullptr; // a press inside this box: it has the pointer until release
 };
 
 enum class PictureBorder { None, Flat, Sunken };
@@ -75,8 +86,7 @@ struct PictureBoxDesign {
     bool autoSize = false; // size to the picture (plus the border)
 };
 
-// A picture box is a real child window: it clips what it holds and is drawn above every
-// windowless control of its parent.
+// A picture box clips what it holds and is drawn above every windowless control of its parent.
 class PictureBox : public Control, public Container {
 public:
     void Reset(const PictureBoxDesign& d);
@@ -84,9 +94,11 @@ public:
     void Add(Control& c) { add(c); }
     using Container::MouseMove; // the box's own event, for the pointer over none of its controls
 
-    void createWindow(NativeWindow& parent);
+    void attach(NativeWindow& parent); // the parent's window now exists
     int borderPixels() const;
-    // Its own window draws it and takes its mouse; the parent neither paints nor hit-tests it.
+    RectPx clientRect() const; // in the parent's client pixels
+    void paintBox(Canvas& canvas);  // border and contents, in the parent's client pixels
+    // The parent routes the mouse to the box itself, ahead of its windowless controls.
     bool takesMouse() const override { return false; }
 
 private:

@@ -98,7 +98,7 @@ void Form::Load()
 
     native_ = backend().createWindow(spec, *this, nullptr);
     openForms().push_back(this);
-    createChildWindows();
+    attachPictureBoxes();
     for (Timer* t : timers_)
         t->restart();
     Form_Load();

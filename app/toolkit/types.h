@@ -19,6 +19,7 @@ constexpr Color SystemColor(int index) { return 0x80000000u + static_cast<Color>
 constexpr bool IsSystemColor(Color c) { return (c & 0x80000000u) != 0; }
 
 namespace SysColor {
+constexpr Color WindowFrame = SystemColor(6);
 constexpr Color WindowText = SystemColor(8);
 constexpr Color ButtonFace = SystemColor(15);
 constexpr Color ButtonText = SystemColor(18);

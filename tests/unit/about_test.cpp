@@ -62,7 +62,12 @@ protected:
         EXPECT_EQ(about->lblCopyright.ForeColor(), tk::RGB(80, 80, 255));
         EXPECT_EQ(about->BackColor(), tk::RGB(255, 255, 0));
         EXPECT_EQ(about->picCont.BackColor(), about->BackColor());
-        EXPECT_EQ(nativeOf(about->picCont).spec.background, about->BackColor());
+        const tk::RectPx box = about->picCont.clientRect();
+        const auto ops = aboutWin->paint();
+        EXPECT_TRUE(std::any_of(ops.begin(), ops.end(), [&](const tk::headless::DrawOp& op) {
+            return op.kind == tk::headless::DrawOp::Kind::Fill && op.color == about->BackColor() &&
+                   op.rect.left == box.left && op.rect.top == box.top;
+        })) << "the box's own background";
         // The title is far wider than the comments, so it spans the window's outer width.
         EXPECT_EQ(about->lblTit.Left(), 0);
         EXPECT_EQ(about->lblTit.Width(), float(aboutWin->outer.width()));

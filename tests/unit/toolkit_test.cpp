@@ -3,6 +3,8 @@
 #include "../../app/toolkit/form.h"
 #include "../../app/toolkit/headless/headless_backend.h"
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,13 +94,51 @@ TEST_F(ToolkitTest, HitTestingFollowsZOrderSkipsHiddenControlsAndExcludesRightAn
     EXPECT_EQ(take(), (Log{"form.move", "below.move"}));
 }
 
-TEST_F(ToolkitTest, PictureBoxIsAChildWindowThatTakesItsOwnMouseAndIgnoresItsBorder)
+TEST_F(ToolkitTest, PictureBoxTakesTheMouseOverItsClientAreaAndIgnoresItsBorder)
 {
     // The box's outer edge is at (150, 10), its 2-pixel border around the client area.
     backend.mouseMove(*window, {152, 12}); // first client pixel: the image inside
     backend.mouseMove(*window, {165, 30}); // client, no control: the box itself
     backend.mouseMove(*window, {151, 30}); // on the border: nobody
     EXPECT_EQ(take(), (Log{"inBox.move", "box.move"}));
+}
+
+TEST_F(ToolkitTest, APressKeepsThePointerOnItsSideOfAPictureBoxEdgeUntilRelease)
+{
+    backend.mouseDown(*window, {153, 13});                // the image in the box
+    backend.mouseMove(*window, {100, 60}, Button::Left); // out of the box: still the image's
+    backend.mouseUp(*window, {100, 60});                  // released outside it: no click
+    backend.mouseMove(*window, {100, 60});                // the form's again
+    EXPECT_EQ(take(), (Log{"inBox.down1/0", "inBox.move", "inBox.up1", "form.move"}));
+    backend.mouseDown(*window, {15, 15});                 // an image of the form
+    backend.mouseMove(*window, {160, 30}, Button::Left); // over the box: still the form's image
+    backend.mouseUp(*window, {153, 13});
+    backend.mouseMove(*window, {153, 13});                // the box's image again
+    EXPECT_EQ(take(), (Log{"top.down1/0", "top.move", "top.up1", "inBox.move"}));
+}
+
+class SquarePicture final : public Picture {
+public:
+    SizePx size() const override { return {10, 10}; }
+};
+
+TEST_F(ToolkitTest, PictureBoxDrawsAboveTheFormsControlsInItsOwnClientPixels)
+{
+    SquarePicture square;
+    form.inBox.SetPicture(std::shared_ptr<const Picture>(&square, [](const Picture*) {}));
+    const auto ops = window->paint();
+    auto find = [&](headless::DrawOp::Kind kind) {
+        return std::find_if(ops.begin(), ops.end(), [&](const headless::DrawOp& op) { return op.kind == kind; });
+    };
+    const auto edge = find(headless::DrawOp::Kind::SunkenEdge), text = find(headless::DrawOp::Kind::Text);
+    const auto picture = find(headless::DrawOp::Kind::Picture);
+    ASSERT_NE(edge, ops.end());
+    ASSERT_NE(picture, ops.end());
+    EXPECT_LT(text, edge); // the label first, the box above it
+    EXPECT_EQ(edge->rect, (RectPx{150, 10, 190, 50}));
+    EXPECT_EQ(picture->rect, (RectPx{152, 12, 162, 22})); // the box's (0, 0) is inside its border
+    EXPECT_EQ(picture->picture, &square);
+    form.inBox.SetPicture(nullptr);
 }
 
 TEST_F(ToolkitTest, AutoSizeKeepsLeftAndTopAndFitsTheText)

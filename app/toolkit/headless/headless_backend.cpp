@@ -31,24 +31,31 @@ FrameMetrics metricsFor(const WindowSpec& s)
     return {0, 0, 0, 0};
 }
 
+// Records draws in the window's client pixels (nested clips move the origin; they do not cut).
 class RecordingCanvas final : public Canvas {
 public:
     std::vector<DrawOp> ops;
-    void fill(RectPx r, Color c) override { ops.push_back({DrawOp::Kind::Fill, r, c, {}, nullptr}); }
-    void frame(RectPx r, Color c) override { ops.push_back({DrawOp::Kind::Frame, r, c, {}, nullptr}); }
-    void sunkenEdge(RectPx r) override { ops.push_back({DrawOp::Kind::SunkenEdge, r, 0, {}, nullptr}); }
-    void line(PointPx a, PointPx b, Color c) override
-    {
-        ops.push_back({DrawOp::Kind::Line, {a.x, a.y, b.x, b.y}, c, {}, nullptr});
-    }
+    void fill(RectPx r, Color c) override { add({DrawOp::Kind::Fill, r, c, {}, nullptr}); }
+    void frame(RectPx r, Color c) override { add({DrawOp::Kind::Frame, r, c, {}, nullptr}); }
+    void sunkenEdge(RectPx r) override { add({DrawOp::Kind::SunkenEdge, r, 0, {}, nullptr}); }
+    void line(PointPx a, PointPx b, Color c) override { add({DrawOp::Kind::Line, {a.x, a.y, b.x, b.y}, c, {}, nullptr}); }
     void text(RectPx r, std::string_view s, const Font&, Color c, Align, bool) override
     {
-        ops.push_back({DrawOp::Kind::Text, r, c, std::string(s), nullptr});
+        add({DrawOp::Kind::Text, r, c, std::string(s), nullptr});
     }
-    void picture(const Picture& p, RectPx dest) override
+    void picture(const Picture& p, RectPx dest) override { add({DrawOp::Kind::Picture, dest, 0, {}, &p}); }
+    void pushClip(RectPx r) override { origins_.push_back({origin().x + r.left, origin().y + r.top}); }
+    void popClip() override { origins_.pop_back(); }
+
+private:
+    PointPx origin() const { return origins_.empty() ? PointPx{0, 0} : origins_.back(); }
+    void add(DrawOp op)
     {
-        ops.push_back({DrawOp::Kind::Picture, dest, 0, {}, &p});
+        const PointPx o = origin();
+        op.rect = {op.rect.left + o.x, op.rect.top + o.y, op.rect.right + o.x, op.rect.bottom + o.y};
+        ops.push_back(std::move(op));
     }
+    std::vector<PointPx> origins_;
 };
 
 class HeadlessPicture final : public Picture {

@@ -55,6 +55,15 @@ void Win32Canvas::text(RectPx r, std::string_view s, const Font& f, Color c, Ali
     DrawTextA(dc_, copy.c_str(), int(copy.size()), &rc, format);
 }
 
+void Win32Canvas::pushClip(RectPx r)
+{
+    SaveDC(dc_);
+    IntersectClipRect(dc_, r.left, r.top, r.right, r.bottom);
+    OffsetViewportOrgEx(dc_, r.left, r.top, nullptr);
+}
+
+void Win32Canvas::popClip() { RestoreDC(dc_, -1); }
+
 void Win32Canvas::picture(const Picture& p, RectPx dest)
 {
     static_cast<const Win32Picture&>(p).draw(dc_, dest);

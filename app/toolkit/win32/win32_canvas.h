@@ -20,6 +20,8 @@ public:
     void line(PointPx from, PointPx to, Color c) override;
     void text(RectPx r, std::string_view s, const Font& f, Color c, Align a, bool wrap) override;
     void picture(const Picture& p, RectPx dest) override;
+    void pushClip(RectPx r) override;
+    void popClip() override;
 
 private:
     HDC dc_;

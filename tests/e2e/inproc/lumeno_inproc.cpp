@@ -104,8 +104,11 @@ void counts(const char* phase)
 }
 
 struct Soak {
-    HWND main, picture;
+    HWND main;
+    tk::RectPx picture; // the scene's area in the form's client pixels
     UINT aboutId;
+
+    LPARAM inPicture(int x, int y) const { return MAKELPARAM(picture.left + x, picture.top + y); }
 
     bool aboutCycle(int i)
     {
@@ -131,7 +134,7 @@ struct Soak {
         if (i % 8 == 7) // the strip belongs to the form itself
             SendMessageA(main, WM_MOUSEMOVE, 0, MAKELPARAM(3 + (i * 37) % 427, 344 + i % 20));
         else
-            SendMessageA(picture, WM_MOUSEMOVE, 0, MAKELPARAM((i * 7) % 425, (i * 13) % 331));
+            SendMessageA(main, WM_MOUSEMOVE, 0, inPicture((i * 7) % picture.width(), (i * 13) % picture.height()));
         pump();
     }
 
@@ -139,21 +142,21 @@ struct Soak {
     {
         const HotspotEntry& h = Hotspots[std::size_t(i) % Hotspots.size()];
         const POINT p{(h.left + h.width / 2) / 15, (h.top + h.height / 2) / 15};
-        SendMessageA(picture, WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
-        SendMessageA(picture, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(p.x, p.y));
-        SendMessageA(picture, WM_LBUTTONUP, 0, MAKELPARAM(p.x, p.y));
+        SendMessageA(main, WM_MOUSEMOVE, 0, inPicture(p.x, p.y));
+        SendMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, inPicture(p.x, p.y));
+        SendMessageA(main, WM_LBUTTONUP, 0, inPicture(p.x, p.y));
         pump();
     }
 };
 
-int soak(int aboutCycles, int moves, int clicks)
+int soak(Application& app, int aboutCycles, int moves, int clicks)
 {
     Soak s{};
     s.main = FindWindowA(nullptr, "Lumeno ControlPanel");
-    s.picture = s.main ? FindWindowExA(s.main, nullptr, "LumenoBox", nullptr) : nullptr;
+    s.picture = app.MainWindow().Picture1.clientRect();
     s.aboutId = s.main ? walkMenu(GetMenu(s.main), "&About") : 0;
-    if (!s.picture || !s.aboutId) {
-        std::fprintf(stderr, "soak: main window, picture or About command not found\n");
+    if (!s.main || !s.aboutId) {
+        std::fprintf(stderr, "soak: main window or About command not found\n");
         return 1;
     }
     pump(200);
@@ -239,7 +242,7 @@ int main(int argc, char** argv)
     if (!hwnd)
         return 1;
     if (soaking)
-        return soak(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
+        return soak(app, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     walkMenu(GetMenu(hwnd), nullptr);
     std::fflush(stdout);
     return 0;
