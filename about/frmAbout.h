@@ -12,7 +12,7 @@ public:
         std::int32_t x = 0, y = 0;
     };
 
-    // Controls in z-order, topmost first (picCont, a child window, is drawn above the rest).
+    // Controls in z-order, topmost first (picCont, a picture box, is drawn above the rest).
     tk::PictureBox picCont;
     tk::Label lblComments; // inside picCont
     tk::Label lblTit;

@@ -64,11 +64,8 @@ struct MenuSpec {
 };
 
 enum class Frame {
-    FixedSingle,     // top-level: title bar and thin frame, not resizable
-    FixedToolWindow, // top-level: small title bar, close button only
-    None,            // child: no border
-    Flat,            // child: 1-pixel flat border
-    Sunken,          // child: 2-pixel 3-D sunken border
+    FixedSingle,     // title bar and thin frame, not resizable
+    FixedToolWindow, // small title bar, close button only
 };
 
 enum class Placement { Default, CenterActive };
@@ -77,7 +74,6 @@ struct WindowSpec {
     std::string caption;
     Frame frame = Frame::FixedSingle;
     SizePx clientSize;
-    PointPx position;                 // children: position of the outer edge in the parent's client
     Placement placement = Placement::Default;
     bool minimizeBox = false;
     int iconResource = 0;             // 0: no icon
@@ -103,8 +99,7 @@ public:
 class Backend {
 public:
     virtual ~Backend() = default;
-    virtual std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events,
-                                                       NativeWindow* parent) = 0;
+    virtual std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events) = 0;
     virtual PicturePtr loadPicture(int resourceId) = 0;
     // Size of text in a font; wrapWidth > 0 word-wraps at that width.
     virtual SizePx measureText(std::string_view text, const Font& font, int wrapWidth) = 0;

@@ -287,12 +287,7 @@ void PictureBox::SetPicture(PicturePtr p)
     setContainerPicture(std::move(p));
 }
 
-RectPx PictureBox::clientRect() const
-{
-    const RectPx r = pixelRect();
-    const int b = borderPixels();
-    return {r.left + b, r.top + b, r.right - b, r.bottom - b};
-}
+RectPx PictureBox::clientRect() const { return pixelRect().inflated(-borderPixels()); }
 
 void PictureBox::paintBox(Canvas& canvas)
 {

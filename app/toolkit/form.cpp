@@ -96,7 +96,7 @@ void Form::Load()
     for (const MenuItem* m : menus_)
         spec.menu.push_back(toSpec(toSpec, *m));
 
-    native_ = backend().createWindow(spec, *this, nullptr);
+    native_ = backend().createWindow(spec, *this);
     openForms().push_back(this);
     attachPictureBoxes();
     for (Timer* t : timers_)

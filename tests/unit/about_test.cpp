@@ -134,10 +134,9 @@ public:
         const tk::SizePx s = inner.measureText(text, font, wrap);
         return text == App.Title ? tk::SizePx{titleWidth, s.cy} : s;
     }
-    std::unique_ptr<tk::NativeWindow> createWindow(const tk::WindowSpec& s, tk::WindowEvents& e,
-                                                   tk::NativeWindow* parent) override
+    std::unique_ptr<tk::NativeWindow> createWindow(const tk::WindowSpec& s, tk::WindowEvents& e) override
     {
-        return inner.createWindow(s, e, parent);
+        return inner.createWindow(s, e);
     }
     tk::PicturePtr loadPicture(int id) override { return inner.loadPicture(id); }
     int twipsPerPixelX() override { return inner.twipsPerPixelX(); }

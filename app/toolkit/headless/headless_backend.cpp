@@ -24,9 +24,6 @@ FrameMetrics metricsFor(const WindowSpec& s)
     switch (s.frame) {
     case Frame::FixedSingle: return {3, 3 + 18 + (s.menu.empty() ? 0 : 19), 3, 3};
     case Frame::FixedToolWindow: return {3, 19, 3, 3};
-    case Frame::None: return {0, 0, 0, 0};
-    case Frame::Flat: return {1, 1, 1, 1};
-    case Frame::Sunken: return {2, 2, 2, 2};
     }
     return {0, 0, 0, 0};
 }
@@ -83,26 +80,14 @@ std::string artFileFor(int id)
 
 // ---- HeadlessWindow ----
 
-HeadlessWindow::HeadlessWindow(HeadlessBackend& b, const WindowSpec& s, WindowEvents& e, HeadlessWindow* p)
-    : backend(b), spec(s), events(&e), parent(p)
+HeadlessWindow::HeadlessWindow(HeadlessBackend& b, const WindowSpec& s, WindowEvents& e)
+    : backend(b), spec(s), events(&e)
 {
     const FrameMetrics m = metricsFor(spec);
     const int w = spec.clientSize.cx + m.left + m.right, h = spec.clientSize.cy + m.top + m.bottom;
-    PointPx at = spec.position;
-    if (!parent) {
-        if (spec.placement == Placement::CenterActive)
-            at = {(kScreen.cx - w) / 2, (kScreen.cy - h) / 2};
-        else
-            at = {40, 30};
-    } else {
-        const RectPx pc = parent->clientInParent();
-        const FrameMetrics pm = metricsFor(parent->spec);
-        const int originX = parent->parent ? pc.left : parent->outer.left + pm.left;
-        const int originY = parent->parent ? pc.top : parent->outer.top + pm.top;
-        at = {originX + spec.position.x, originY + spec.position.y};
-    }
+    const PointPx at = spec.placement == Placement::CenterActive ? PointPx{(kScreen.cx - w) / 2, (kScreen.cy - h) / 2}
+                                                                 : PointPx{40, 30};
     outer = {at.x, at.y, at.x + w, at.y + h};
-    visible = parent != nullptr;
 }
 
 HeadlessWindow::~HeadlessWindow()
@@ -147,27 +132,14 @@ std::vector<DrawOp> HeadlessWindow::paint()
     return canvas.ops;
 }
 
-RectPx HeadlessWindow::clientInParent() const
-{
-    const FrameMetrics m = metricsFor(spec);
-    RectPx screenClient{outer.left + m.left, outer.top + m.top, outer.right - m.right, outer.bottom - m.bottom};
-    const HeadlessWindow* top = this;
-    while (top->parent)
-        top = top->parent;
-    const FrameMetrics tm = metricsFor(top->spec);
-    const int ox = top->outer.left + tm.left, oy = top->outer.top + tm.top;
-    return {screenClient.left - ox, screenClient.top - oy, screenClient.right - ox, screenClient.bottom - oy};
-}
-
 // ---- HeadlessBackend ----
 
 HeadlessBackend::HeadlessBackend() = default;
 HeadlessBackend::~HeadlessBackend() = default;
 
-std::unique_ptr<NativeWindow> HeadlessBackend::createWindow(const WindowSpec& spec, WindowEvents& events,
-                                                            NativeWindow* parent)
+std::unique_ptr<NativeWindow> HeadlessBackend::createWindow(const WindowSpec& spec, WindowEvents& events)
 {
-    auto w = std::make_unique<HeadlessWindow>(*this, spec, events, static_cast<HeadlessWindow*>(parent));
+    auto w = std::make_unique<HeadlessWindow>(*this, spec, events);
     windows_.push_back(w.get());
     return w;
 }
@@ -240,51 +212,20 @@ void HeadlessBackend::shellExecute(std::string_view verb, std::string_view file,
                           showCommand});
 }
 
-std::vector<HeadlessWindow*> HeadlessBackend::topLevelWindows() const
-{
-    std::vector<HeadlessWindow*> out;
-    for (HeadlessWindow* w : windows_)
-        if (!w->parent)
-            out.push_back(w);
-    return out;
-}
+std::vector<HeadlessWindow*> HeadlessBackend::topLevelWindows() const { return windows_; }
 
 HeadlessWindow* HeadlessBackend::findWindow(std::string_view caption) const
 {
     for (HeadlessWindow* w : windows_)
-        if (!w->parent && w->spec.caption == caption)
+        if (w->spec.caption == caption)
             return w;
     return nullptr;
 }
 
 void HeadlessBackend::deliver(HeadlessWindow& top, MouseEvent e)
 {
-    // Client point of `top` -> the window that gets it: the capture holder, else the deepest
-    // child whose client area holds the point. A point on a child's border goes to nobody.
-    HeadlessWindow* target = capture;
-    if (!target) {
-        target = &top;
-        for (bool descended = true; descended;) {
-            descended = false;
-            for (HeadlessWindow* w : windows_) {
-                if (w->parent != target)
-                    continue;
-                const RectPx client = w->clientInParent();
-                const RectPx border = client.inflated(metricsFor(w->spec).left);
-                if (client.contains(e.pos)) {
-                    target = w;
-                    descended = true;
-                    break;
-                }
-                if (border.contains(e.pos))
-                    return;
-            }
-        }
-    }
-    if (target->parent) {
-        const RectPx c = target->clientInParent();
-        e.pos = {e.pos.x - c.left, e.pos.y - c.top};
-    }
+    // The capture holder gets the pointer wherever it is, else the window it is over.
+    HeadlessWindow* target = capture ? capture : &top;
     if (target->events)
         target->events->mouse(e);
 }

@@ -1,8 +1,8 @@
 // An in-memory backend for native unit tests: windows are records, time is a virtual clock that
 // the test advances, text metrics are deterministic, pictures carry the sizes of the real art
 // files, and process starts, shell calls and message boxes are recorded instead of performed.
-// Input is injected in a top-level window's client pixels and reaches the window under the
-// point (or the one holding the capture), as the platform would deliver it.
+// Input is injected in a window's client pixels and reaches it, or the window holding the
+// capture, as the platform would deliver it.
 #pragma once
 #include "../backend.h"
 #include <functional>
@@ -24,7 +24,7 @@ struct DrawOp {
 
 class HeadlessWindow final : public NativeWindow {
 public:
-    HeadlessWindow(HeadlessBackend& b, const WindowSpec& spec, WindowEvents& events, HeadlessWindow* parent);
+    HeadlessWindow(HeadlessBackend& b, const WindowSpec& spec, WindowEvents& events);
     ~HeadlessWindow() override;
 
     void show() override;
@@ -40,12 +40,10 @@ public:
     // What a test may look at or do.
     void close();                  // the user's close box
     std::vector<DrawOp> paint();   // one full paint, recorded
-    RectPx clientInParent() const; // children: client area in the parent's client pixels
 
     HeadlessBackend& backend;
     WindowSpec spec;
     WindowEvents* events;
-    HeadlessWindow* parent;
     RectPx outer;                  // screen pixels
     bool visible = false;
     int showCount = 0;
@@ -60,8 +58,7 @@ public:
     ~HeadlessBackend() override;
 
     // Backend
-    std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events,
-                                               NativeWindow* parent) override;
+    std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events) override;
     PicturePtr loadPicture(int resourceId) override;
     SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override;
     int twipsPerPixelX() override { return 15; }

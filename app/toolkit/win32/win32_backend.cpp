@@ -124,11 +124,9 @@ int Win32Backend::runEventLoop()
     return int(msg.wParam);
 }
 
-std::unique_ptr<NativeWindow> Win32Backend::createWindow(const WindowSpec& spec, WindowEvents& events,
-                                                         NativeWindow* parent)
+std::unique_ptr<NativeWindow> Win32Backend::createWindow(const WindowSpec& spec, WindowEvents& events)
 {
-    HWND parentHwnd = parent ? static_cast<Win32Window*>(parent)->hwnd() : nullptr;
-    return std::make_unique<Win32Window>(*this, spec, events, parentHwnd);
+    return std::make_unique<Win32Window>(*this, spec, events);
 }
 
 PicturePtr Win32Backend::loadPicture(int resourceId)

@@ -19,8 +19,7 @@ public:
 
     int runEventLoop();
 
-    std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events,
-                                               NativeWindow* parent) override;
+    std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events) override;
     PicturePtr loadPicture(int resourceId) override;
     SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override;
     int twipsPerPixelX() override;

@@ -11,19 +11,15 @@ namespace tk::win32 {
 
 namespace {
 
-constexpr char kTopLevelClass[] = "LumenoForm";
-constexpr char kChildClass[] = "LumenoBox";
+constexpr char kWindowClass[] = "LumenoForm";
 
-// A window's class, registered at first use: one for child windows, and for top-level windows
-// one per icon (0: none). Windows take their icons from their class: the system then takes them up once, as it
-// makes the window, where each WM_SETICON afterwards has them converted again (under Wine about
-// 4 ms for the two sizes).
-std::string classFor(HINSTANCE instance, WNDPROC proc, bool child, int iconResource)
+// A window's class, registered at first use: one per icon (0: none). Windows take their icons
+// from their class: the system then takes them up once, as it makes the window, where each
+// WM_SETICON afterwards has them converted again (under Wine about 4 ms for the two sizes).
+std::string classFor(HINSTANCE instance, WNDPROC proc, int iconResource)
 {
     static std::set<std::string> registered;
-    const std::string name = child ? kChildClass
-                           : iconResource ? kTopLevelClass + ("." + std::to_string(iconResource))
-                                          : kTopLevelClass;
+    const std::string name = iconResource ? kWindowClass + ("." + std::to_string(iconResource)) : kWindowClass;
     if (!registered.insert(name).second)
         return name;
     auto icon = [&](int metric) {
@@ -48,16 +44,9 @@ struct Styles {
     DWORD style, exStyle;
 };
 
-Styles stylesFor(const WindowSpec& spec, bool child)
+Styles stylesFor(const WindowSpec& spec)
 {
-    if (child) {
-        DWORD ex = spec.frame == Frame::Sunken ? WS_EX_CLIENTEDGE : 0;
-        DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN;
-        if (spec.frame == Frame::Flat)
-            style |= WS_BORDER;
-        return {style, ex};
-    }
-    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
     DWORD ex = 0;
     if (spec.minimizeBox)
         style |= WS_MINIMIZEBOX;
@@ -109,15 +98,14 @@ short buttonsHeld(WPARAM wp)
 
 } // namespace
 
-Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEvents& events, HWND parent)
+Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEvents& events)
     : backend_(backend), events_(&events)
 {
     HINSTANCE instance = backend.instance();
-    const bool child = parent != nullptr;
-    const Styles st = stylesFor(spec, child);
+    const Styles st = stylesFor(spec);
 
     HMENU menu = nullptr;
-    if (!child && !spec.menu.empty()) {
+    if (!spec.menu.empty()) {
         menu = CreateMenu();
         auto fill = [](auto& self, HMENU into, const std::vector<MenuSpec>& items) -> void {
             for (const MenuSpec& m : items) {
@@ -138,24 +126,20 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
     RECT r{0, 0, spec.clientSize.cx, spec.clientSize.cy};
     AdjustWindowRectEx(&r, st.style, menu != nullptr, st.exStyle);
     const SIZE outer{r.right - r.left, r.bottom - r.top};
-    POINT pos{spec.position.x, spec.position.y};
-    if (!child)
-        pos = spec.placement == Placement::CenterActive ? centredPosition(outer) : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
-
-    const std::string windowClass = classFor(instance, windowProc, child, child ? 0 : spec.iconResource);
+    const POINT pos = spec.placement == Placement::CenterActive ? centredPosition(outer)
+                                                                : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
+    const std::string windowClass = classFor(instance, windowProc, spec.iconResource);
     CreateWindowExA(st.exStyle, windowClass.c_str(), spec.caption.c_str(), st.style, pos.x, pos.y,
-                    outer.cx, outer.cy, parent, child ? reinterpret_cast<HMENU>(1) : menu, instance, this);
+                    outer.cx, outer.cy, nullptr, menu, instance, this);
     if (!hwnd_)
         return;
 
-    if (!child) {
-        // A menu bar that wraps takes client height; grow the window until the client fits.
-        RECT client{};
-        GetClientRect(hwnd_, &client);
-        const int missing = spec.clientSize.cy - (client.bottom - client.top);
-        if (missing != 0)
-            SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy + missing, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    }
+    // A menu bar that wraps takes client height; grow the window until the client fits.
+    RECT client{};
+    GetClientRect(hwnd_, &client);
+    const int missing = spec.clientSize.cy - (client.bottom - client.top);
+    if (missing != 0)
+        SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy + missing, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 Win32Window::~Win32Window()

@@ -11,10 +11,9 @@ class Win32Backend;
 
 class Win32Window final : public NativeWindow {
 public:
-    Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEvents& events, HWND parent);
+    Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEvents& events);
     ~Win32Window() override;
 
-    HWND hwnd() const { return hwnd_; }
 
     void show() override;
     void invalidate(RectPx r) override;
