@@ -65,26 +65,19 @@ void Container::setContainerPicture(PicturePtr p)
     invalidate({0, 0, 1 << 15, 1 << 15});
 }
 
-std::vector<PictureBox*> Container::boxes() const
-{
-    std::vector<PictureBox*> out;
-    for (Control* c : controls_)
-        if (auto* box = dynamic_cast<PictureBox*>(c))
-            out.push_back(box);
-    return out;
-}
-
 void Container::attachPictureBoxes()
 {
-    for (PictureBox* box : boxes())
-        box->attach(*native_);
+    for (Control* c : controls_)
+        if (auto* box = dynamic_cast<PictureBox*>(c))
+            box->attach(*native_);
 }
 
 PictureBox* Container::boxAt(PointPx p, bool& onBorder) const
 {
     onBorder = false;
-    for (PictureBox* box : boxes()) {
-        if (!box->Visible())
+    for (Control* c : controls_) {
+        auto* box = dynamic_cast<PictureBox*>(c);
+        if (!box || !box->Visible())
             continue;
         if (box->clientRect().contains(p))
             return box;
@@ -136,10 +129,9 @@ void Container::paint(Canvas& canvas)
     for (auto it = controls_.rbegin(); it != controls_.rend(); ++it)
         if ((*it)->Visible())
             (*it)->paint(canvas);
-    const std::vector<PictureBox*> all = boxes();
-    for (auto it = all.rbegin(); it != all.rend(); ++it)
-        if ((*it)->Visible())
-            (*it)->paintBox(canvas);
+    for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) // boxes above the rest
+        if (auto* box = dynamic_cast<PictureBox*>(*it); box && box->Visible())
+            box->paintBox(canvas);
 }
 
 void Container::fire(const MouseHandler& h, const Control* c, const MouseEvent& e, short buttons)

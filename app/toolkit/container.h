@@ -63,7 +63,6 @@ private:
     // The picture box an event at p belongs to, if any; `onBorder` when p is on a box's border,
     // which, as a child window's frame would, takes the pointer from everyone.
     PictureBox* boxAt(PointPx p, bool& onBorder) const;
-    std::vector<PictureBox*> boxes() const; // topmost first
 
     ScaleMode scale_ = ScaleMode::Twips;
     Color backColor_ = SysColor::ButtonFace;
