@@ -79,7 +79,6 @@ struct WindowSpec {
     int iconResource = 0;             // 0: no icon
     bool showInTaskbar = true;
     std::vector<MenuSpec> menu;
-    Color background = SysColor::ButtonFace;
 };
 
 class NativeWindow {
@@ -87,7 +86,6 @@ public:
     virtual ~NativeWindow() = default; // destroys the window if it still exists
     virtual void show() = 0;           // shows and activates (brings to front)
     virtual void invalidate(RectPx r) = 0;
-    virtual void setBackground(Color c) = 0;
     virtual void captureMouse() = 0;
     virtual void releaseMouse() = 0;
     virtual RectPx outerRect() const = 0; // screen pixels, frame included

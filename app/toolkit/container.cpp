@@ -1,5 +1,4 @@
 #include "container.h"
-#include <algorithm>
 #include <cmath>
 
 namespace tk {
@@ -32,10 +31,7 @@ int Container::PixelsY(float v) const
 void Container::SetBackColor(Color c)
 {
     backColor_ = c;
-    if (native_) {
-        native_->setBackground(c);
-        native_->invalidate({0, 0, 1 << 15, 1 << 15});
-    }
+    invalidate({0, 0, 1 << 15, 1 << 15});
 }
 
 void Container::invalidate(RectPx r)
@@ -163,9 +159,8 @@ void Container::mouse(const MouseEvent& e)
         }
         if (!box)
             return;
-        const RectPx client = box->clientRect();
         MouseEvent inBox = e;
-        inBox.pos = {e.pos.x - client.left, e.pos.y - client.top};
+        inBox.pos = box->toClient(e.pos);
         box->mouse(inBox);
         pressedBox_ = box->holdsPointer() ? box : nullptr;
         return;
@@ -227,10 +222,11 @@ void Container::mouse(const MouseEvent& e)
 int Container::cursorAt(PointPx p)
 {
     bool onBorder = false;
-    if (PictureBox* box = pressedBox_ ? pressedBox_ : holdsPointer() ? nullptr : boxAt(p, onBorder)) {
-        const RectPx client = box->clientRect();
-        return box->cursorAt({p.x - client.left, p.y - client.top});
-    }
+    PictureBox* box = pressedBox_;
+    if (!box && !holdsPointer())
+        box = boxAt(p, onBorder);
+    if (box)
+        return box->cursorAt(box->toClient(p));
     if (onBorder)
         return 0;
     const Control* c = pressed_ ? pressed_ : hitTest(p);
@@ -240,10 +236,8 @@ int Container::cursorAt(PointPx p)
 std::string Container::toolTipAt(PointPx p)
 {
     bool onBorder = false;
-    if (PictureBox* box = boxAt(p, onBorder)) {
-        const RectPx client = box->clientRect();
-        return box->toolTipAt({p.x - client.left, p.y - client.top});
-    }
+    if (PictureBox* box = boxAt(p, onBorder))
+        return box->toolTipAt(box->toClient(p));
     const Control* c = onBorder ? nullptr : hitTest(p);
     return c ? c->ToolTipText() : std::string();
 }
@@ -281,6 +275,12 @@ void PictureBox::SetPicture(PicturePtr p)
 
 RectPx PictureBox::clientRect() const { return pixelRect().inflated(-borderPixels()); }
 
+PointPx PictureBox::toClient(PointPx p) const
+{
+    const RectPx client = clientRect();
+    return {p.x - client.left, p.y - client.top};
+}
+
 void PictureBox::paintBox(Canvas& canvas)
 {
     const RectPx outer = pixelRect();
@@ -306,14 +306,11 @@ public:
     void show() override {}
     void invalidate(RectPx r) override
     {
-        const RectPx c = box_.clientRect();
-        const RectPx shifted{r.left + c.left, r.top + c.top, r.right + c.left, r.bottom + c.top};
-        const RectPx clipped{std::max(shifted.left, c.left), std::max(shifted.top, c.top),
-                             std::min(shifted.right, c.right), std::min(shifted.bottom, c.bottom)};
+        const RectPx client = box_.clientRect();
+        const RectPx clipped = r.shifted({client.left, client.top}).intersected(client);
         if (!clipped.empty())
             parent_.invalidate(clipped);
     }
-    void setBackground(Color) override {} // the box paints its own background
     void captureMouse() override { parent_.captureMouse(); }
     void releaseMouse() override { parent_.releaseMouse(); }
     RectPx outerRect() const override { return parent_.outerRect(); }

@@ -95,7 +95,8 @@ public:
 
     void attach(NativeWindow& parent); // the parent's window now exists
     int borderPixels() const;
-    RectPx clientRect() const; // in the parent's client pixels
+    RectPx clientRect() const;           // in the parent's client pixels
+    PointPx toClient(PointPx p) const;   // a point of the parent's client, in the box's
     void paintBox(Canvas& canvas);  // border and contents, in the parent's client pixels
     // The parent routes the mouse to the box itself, ahead of its windowless controls.
     bool takesMouse() const override { return false; }

@@ -92,7 +92,6 @@ void Form::Load()
     spec.minimizeBox = design_.minimizeBox;
     spec.iconResource = design_.iconResource;
     spec.showInTaskbar = design_.showInTaskbar;
-    spec.background = design_.backColor;
     for (const MenuItem* m : menus_)
         spec.menu.push_back(toSpec(toSpec, *m));
 

@@ -42,6 +42,12 @@ struct RectPx {
     bool empty() const { return right <= left || bottom <= top; }
     bool contains(PointPx p) const { return p.x >= left && p.x < right && p.y >= top && p.y < bottom; }
     RectPx inflated(int d) const { return {left - d, top - d, right + d, bottom + d}; }
+    RectPx shifted(PointPx by) const { return {left + by.x, top + by.y, right + by.x, bottom + by.y}; }
+    RectPx intersected(RectPx o) const
+    {
+        return {left > o.left ? left : o.left, top > o.top ? top : o.top, right < o.right ? right : o.right,
+                bottom < o.bottom ? bottom : o.bottom};
+    }
     friend bool operator==(const RectPx&, const RectPx&) = default;
 };
 

@@ -48,8 +48,7 @@ private:
     PointPx origin() const { return origins_.empty() ? PointPx{0, 0} : origins_.back(); }
     void add(DrawOp op)
     {
-        const PointPx o = origin();
-        op.rect = {op.rect.left + o.x, op.rect.top + o.y, op.rect.right + o.x, op.rect.bottom + o.y};
+        op.rect = op.rect.shifted(origin());
         ops.push_back(std::move(op));
     }
     std::vector<PointPx> origins_;

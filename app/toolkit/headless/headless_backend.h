@@ -29,7 +29,6 @@ public:
 
     void show() override;
     void invalidate(RectPx) override { ++invalidations; }
-    void setBackground(Color c) override { spec.background = c; }
     void captureMouse() override;
     void releaseMouse() override;
     RectPx outerRect() const override { return outer; }

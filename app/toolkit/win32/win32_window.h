@@ -17,7 +17,6 @@ public:
 
     void show() override;
     void invalidate(RectPx r) override;
-    void setBackground(Color) override {} // the toolkit paints the background itself
     void captureMouse() override;
     void releaseMouse() override;
     RectPx outerRect() const override;

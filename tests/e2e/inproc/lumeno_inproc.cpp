@@ -192,21 +192,18 @@ int soak(Application& app, int aboutCycles, int moves, int clicks)
 // The picture's pixels as drawn into a 32-bit bitmap of its size.
 std::vector<std::uint32_t> drawn(const tk::Picture& picture)
 {
+    using namespace tk::win32;
     const tk::SizePx size = picture.size();
     BITMAPINFO bi{};
     bi.bmiHeader = {sizeof(bi.bmiHeader), size.cx, -size.cy, 1, 32, BI_RGB};
     void* bits = nullptr;
-    HBITMAP dib = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, dib);
-    static_cast<const tk::win32::Win32Picture&>(picture).draw(dc, {0, 0, size.cx, size.cy});
+    UniqueBitmap dib(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    UniqueMemDc dc(CreateCompatibleDC(nullptr));
+    SelectScope select(dc.get(), dib.get());
+    static_cast<const Win32Picture&>(picture).draw(dc.get(), {0, 0, size.cx, size.cy});
     GdiFlush();
-    std::vector<std::uint32_t> pixels(static_cast<std::uint32_t*>(bits),
-                                      static_cast<std::uint32_t*>(bits) + std::size_t(size.cx) * size.cy);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    DeleteObject(dib);
-    return pixels;
+    const auto* first = static_cast<const std::uint32_t*>(bits);
+    return {first, first + std::size_t(size.cx) * size.cy};
 }
 
 int pictures()
