@@ -5,7 +5,8 @@
 //       drives the windows by sending them the messages a person's input makes: the About
 //       menu command and WM_CLOSE to the About window, mouse moves over the picture and the
 //       strip, clicks on the hotspots. Prints its own object counts and memory as one JSON
-//       line on stderr after a warm-up round ("before") and one at the end ("after").
+//       line on stderr after a warm-up round ("before"), after half the run ("middle") and at
+//       the end ("after").
 //   lumeno_inproc pictures   prints "same" when the scene decoded on the backend's prefetch
 //       thread draws the same pixels as one decoded on the spot; a backend whose prefetch was
 //       never taken must end cleanly first.
@@ -21,13 +22,30 @@
 #include "../../../mainwindow/hotspots.h"
 #include <objbase.h>
 #include <psapi.h>
+#include <winternl.h>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace {
+
+// The kernel object type of a handle ("Event", "Thread", ...), so a grown count says what grew.
+std::string handleType(HANDLE h)
+{
+    alignas(8) unsigned char buffer[512]{};
+    ULONG size = 0;
+    if (NtQueryObject(h, ObjectTypeInformation, buffer, sizeof(buffer), &size) < 0)
+        return "?";
+    const UNICODE_STRING& name = reinterpret_cast<const PUBLIC_OBJECT_TYPE_INFORMATION*>(buffer)->TypeName;
+    std::string type;
+    for (USHORT i = 0; i < name.Length / 2; ++i)
+        type += char(name.Buffer[i] < 128 ? name.Buffer[i] : '?');
+    return type;
+}
 
 // With no caption, prints the menu depth-first ("-" for separators); else finds its command.
 UINT walkMenu(HMENU menu, const char* caption)
@@ -89,17 +107,23 @@ void counts(const char* phase)
                 DeleteObject(ii.hbmColor);
         }
     }
+    std::map<std::string, unsigned> handleTypes;
     for (ULONG_PTR h = 4; h <= 0xFFFF; h += 4) {
         DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags))
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags)) {
             ++handles;
+            ++handleTypes[handleType(reinterpret_cast<HANDLE>(h))];
+        }
     }
+    std::string types;
+    for (const auto& [type, n] : handleTypes)
+        types += (types.empty() ? "\"" : ",\"") + type + "\":" + std::to_string(n);
     PROCESS_MEMORY_COUNTERS mem{};
     GetProcessMemoryInfo(GetCurrentProcess(), &mem, sizeof(mem));
     std::fprintf(stderr, "{\"phase\":\"%s\",\"gdi\":%u,\"bitmaps\":%u,\"dcs\":%u,\"fonts\":%u,\"brushes\":%u,\"pens\":%u,"
-                "\"regions\":%u,\"windows\":%u,\"menus\":%u,\"icons\":%u,\"handles\":%u,\"working_set\":%llu}\n",
+                "\"regions\":%u,\"windows\":%u,\"menus\":%u,\"icons\":%u,\"handles\":%u,\"handle_types\":{%s},\"working_set\":%llu}\n",
                 phase, gdi, kinds[OBJ_BITMAP], kinds[OBJ_DC] + kinds[OBJ_MEMDC], kinds[OBJ_FONT],
-                kinds[OBJ_BRUSH], kinds[OBJ_PEN], kinds[OBJ_REGION], windows, menus, icons, handles,
+                kinds[OBJ_BRUSH], kinds[OBJ_PEN], kinds[OBJ_REGION], windows, menus, icons, handles, types.c_str(),
                 static_cast<unsigned long long>(mem.WorkingSetSize));
 }
 
@@ -172,16 +196,21 @@ int soak(Application& app, int aboutCycles, int moves, int clicks)
     pump(300);
     counts("before");
     const DWORD start = GetTickCount();
-    for (int i = 0; i < aboutCycles; ++i)
-        if (!s.aboutCycle(i)) {
-            std::fprintf(stderr, "soak: About cycle %d failed\n", i);
-            return 3;
-        }
-    for (int i = 0; i < moves; ++i)
-        s.move(i);
-    for (int i = 1; i < clicks; ++i)
-        s.click(i);
-    pump(300);
+    // In two equal halves, counted between them: what leaks grows in both.
+    for (int half = 0; half < 2; ++half) {
+        for (int i = half * aboutCycles / 2; i < (half + 1) * aboutCycles / 2; ++i)
+            if (!s.aboutCycle(i)) {
+                std::fprintf(stderr, "soak: About cycle %d failed\n", i);
+                return 3;
+            }
+        for (int i = half * moves / 2; i < (half + 1) * moves / 2; ++i)
+            s.move(i);
+        for (int i = std::max(1, half * clicks / 2); i < (half + 1) * clicks / 2; ++i)
+            s.click(i);
+        pump(300);
+        if (half == 0)
+            counts("middle");
+    }
     std::fprintf(stderr, "soak: %lu ms\n", GetTickCount() - start);
     counts("after");
     return 0;
