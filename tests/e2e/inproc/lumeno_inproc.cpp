@@ -13,7 +13,8 @@
 // Object counts: GetGuiResources is a stub under Wine, so the handle tables are walked.
 // Wine takes a handle whose high word is 0 as "any generation", so every low word is tried:
 // GDI objects by GetObjectType, windows by IsWindow and the owning process, menus by IsMenu,
-// icons and cursors by GetIconInfo, kernel handles by GetHandleInformation.
+// icons and cursors by GetIconInfo, kernel handles by GetHandleInformation (and their types
+// by NtQueryObject, so that a grown count says what grew).
 #include "../../../app/frame.h"
 #include "../../../app/resource_ids.h"
 #include "../../../app/toolkit/win32/win32_backend.h"
@@ -33,7 +34,7 @@
 
 namespace {
 
-// The kernel object type of a handle ("Event", "Thread", ...), so a grown count says what grew.
+// The kernel object type of a handle: "Event", "Thread", ...
 std::string handleType(HANDLE h)
 {
     alignas(8) unsigned char buffer[512]{};
