@@ -85,6 +85,14 @@ PictureBox* Container::boxAt(PointPx p, bool& onBorder) const
     return nullptr;
 }
 
+PictureBox* Container::pointerBox(PointPx p, bool& onBorder) const
+{
+    onBorder = false;
+    if (pressedBox_)
+        return pressedBox_;
+    return holdsPointer() ? nullptr : boxAt(p, onBorder);
+}
+
 void Container::releaseNative()
 {
     // Pictures go with the window; the next load takes them from the design again.
@@ -148,9 +156,7 @@ void Container::mouse(const MouseEvent& e)
     // A picture box takes the pointer over its client area, and keeps it from a press there
     // until the release, as a child window would.
     bool onBorder = false;
-    PictureBox* box = pressedBox_;
-    if (!box && !holdsPointer() && e.kind != Kind::CaptureLost)
-        box = boxAt(e.pos, onBorder);
+    PictureBox* box = e.kind == Kind::CaptureLost ? pressedBox_ : pointerBox(e.pos, onBorder);
     if (box || onBorder) {
         if (hovered_) {
             hovered_ = nullptr;
@@ -222,10 +228,7 @@ void Container::mouse(const MouseEvent& e)
 int Container::cursorAt(PointPx p)
 {
     bool onBorder = false;
-    PictureBox* box = pressedBox_;
-    if (!box && !holdsPointer())
-        box = boxAt(p, onBorder);
-    if (box)
+    if (PictureBox* box = pointerBox(p, onBorder))
         return box->cursorAt(box->toClient(p));
     if (onBorder)
         return 0;

@@ -63,6 +63,9 @@ private:
     // The picture box an event at p belongs to, if any; `onBorder` when p is on a box's border,
     // which, as a child window's frame would, takes the pointer from everyone.
     PictureBox* boxAt(PointPx p, bool& onBorder) const;
+    // The box that has the pointer at p: the pressed one, else, unless a control of this
+    // container holds the pointer, the one under p.
+    PictureBox* pointerBox(PointPx p, bool& onBorder) const;
 
     ScaleMode scale_ = ScaleMode::Twips;
     Color backColor_ = SysColor::ButtonFace;

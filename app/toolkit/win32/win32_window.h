@@ -14,7 +14,6 @@ public:
     Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEvents& events);
     ~Win32Window() override;
 
-
     void show() override;
     void invalidate(RectPx r) override;
     void captureMouse() override;
