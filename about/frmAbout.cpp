@@ -6,9 +6,9 @@
 using namespace tk;
 
 namespace {
-constexpr Color Yellow = RGB(255, 255, 0);
-constexpr Color Red = RGB(255, 0, 0);
-constexpr Color Blue = RGB(0, 0, 255);
+constexpr Color Yellow = Rgb(255, 255, 0);
+constexpr Color Red = Rgb(255, 0, 0);
+constexpr Color Blue = Rgb(0, 0, 255);
 const Font MsSansSerif975{"MS Sans Serif", 9.75f};
 }
 
@@ -68,11 +68,11 @@ void frmAbout::Layout()
 
     Add(lblCopyright);
     lblCopyright.Reset({.left = 96, .top = 176, .width = 216, .height = 13, .caption = "Copyright",
-                        .font = {"MS Sans Serif", 8.25f, true}, .foreColor = RGB(0, 192, 192), .opaque = false,
+                        .font = {"MS Sans Serif", 8.25f, true}, .foreColor = Rgb(0, 192, 192), .opaque = false,
                         .alignment = Align::Center, .autoSize = true});
 
     Add(Shape1);
-    Shape1.Reset({.left = 0, .top = 192, .width = 313, .height = 25, .fillColor = RGB(255, 128, 0)});
+    Shape1.Reset({.left = 0, .top = 192, .width = 313, .height = 25, .fillColor = Rgb(255, 128, 0)});
 
     Add(lblDisc);
     lblDisc.Reset({.left = 8, .top = 104, .width = 89, .height = 89,
@@ -104,8 +104,8 @@ void frmAbout::Form_Load()
     lblComments.SetCaption(std::string(App.Comments));
     lblCopyright.SetCaption(std::string(App.LegalCopyright));
     lblEmail.SetCaption(std::string(ContactEmail));
-    lblVersion.SetForeColor(RGB(0, 0, 255));
-    lblCopyright.SetForeColor(RGB(80, 80, 255));
+    lblVersion.SetForeColor(Rgb(0, 0, 255));
+    lblCopyright.SetForeColor(Rgb(80, 80, 255));
     picCont.SetBackColor(BackColor());
 }
 

@@ -5,8 +5,20 @@
 # inside a 1024x768 Wine desktop window, and the script ends when the program does.
 # Without one it runs on a private Xvfb: it waits for the main window, saves a
 # screenshot to build/screenshot.png, prints that path and stops everything.
+#
+#   scripts/run.sh --screenshot FILE
+# always uses a private Xvfb and saves the main window alone to FILE, with the
+# pointer over the keyboard so the strip shows a title: the README's picture.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+window_shot=
+if [ "${1:-}" = "--screenshot" ] && [ -n "${2:-}" ]; then
+  window_shot=$(realpath -m "$2")
+elif [ $# -gt 0 ]; then
+  echo "usage: scripts/run.sh [--screenshot FILE]" >&2
+  exit 2
+fi
 
 bash scripts/setup-debian.sh
 cmake -S . -B build/win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
@@ -28,7 +40,7 @@ lumeno_lock 600
 # A server left from an earlier run may be tied to another display.
 lumeno_wine_cleanup
 
-if lumeno_display_ok; then
+if [ -z "$window_shot" ] && lumeno_display_ok; then
   lumeno_prefix_setup
   echo "Running on display $DISPLAY; close the program's window to end."
   "$LUMENO_WINE" "$exe" 2>"$log"
@@ -56,15 +68,34 @@ lumeno_wineserver_warm
 program_pid=$!
 
 if [ -f "$probe" ]; then
-  if ! timeout 90 "$LUMENO_WINE" "$probe" wait "$caption" 60 >/dev/null; then
+  if ! window=$(timeout 90 "$LUMENO_WINE" "$probe" wait "$caption" 60); then
     echo "run.sh: the window \"$caption\" did not appear within 60 s (Wine log: $log)" >&2
     exit 1
   fi
   # Give the first paint a moment after the window shows.
   sleep 1
 else
+  [ -z "$window_shot" ] || { echo "run.sh: --screenshot needs $probe" >&2; exit 1; }
   sleep 10
 fi
 kill -0 "$program_pid" 2>/dev/null || { echo "run.sh: the program ended early (Wine log: $log)" >&2; exit 1; }
-timeout 30 import -window root "$shot"
-realpath "$shot"
+if [ -z "$window_shot" ]; then
+  timeout 30 import -window root "$shot"
+  realpath "$shot"
+  exit 0
+fi
+
+# The window's outer rectangle and the keyboard's centre, in screen pixels.
+read -r crop keyboard_x keyboard_y < <(/usr/bin/python3 -c '
+import json, sys
+w = json.loads(sys.stdin.read().strip().splitlines()[-1])
+r, c = w["rect"], w["client"]
+# The picture box sits at 3,4 client pixels with a 2-pixel border; the keyboard is at
+# 96,280 in it and 259 x 32 big.
+print("%dx%d+%d+%d" % (r["right"] - r["left"], r["bottom"] - r["top"], r["left"], r["top"]),
+      c["left"] + 5 + 96 + 259 // 2, c["top"] + 6 + 280 + 32 // 2)' <<<"$window")
+timeout 10 xdotool mousemove "$keyboard_x" "$keyboard_y"
+sleep 1  # the strip repaints on the next move message
+mkdir -p "$(dirname "$window_shot")"
+timeout 30 import -window root -crop "$crop" +repage "$window_shot"
+echo "$window_shot"

@@ -136,7 +136,7 @@ private:
 
 struct ShapeDesign {
     float left = 0, top = 0, width = 0, height = 0;
-    Color fillColor = RGB(0, 0, 0);
+    Color fillColor = Rgb(0, 0, 0);
     Color borderColor = SysColor::WindowText;
 };
 

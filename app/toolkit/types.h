@@ -10,7 +10,7 @@ namespace tk {
 // 0x00BBGGRR, or 0x80000000 + n for the platform's system colour n.
 using Color = std::uint32_t;
 
-constexpr Color RGB(int r, int g, int b)
+constexpr Color Rgb(int r, int g, int b)
 {
     auto clamp = [](int v) { return static_cast<Color>(v < 0 ? 0 : v > 255 ? 255 : v); };
     return clamp(r) | (clamp(g) << 8) | (clamp(b) << 16);

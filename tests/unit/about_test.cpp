@@ -58,9 +58,9 @@ protected:
         EXPECT_EQ(about->lblCopyright.Caption(), App.LegalCopyright);
         EXPECT_EQ(about->lblEmail.Caption(), ContactEmail);
         EXPECT_EQ(about->lblWeb.Caption(), WebSite);
-        EXPECT_EQ(about->lblVersion.ForeColor(), tk::RGB(0, 0, 255));
-        EXPECT_EQ(about->lblCopyright.ForeColor(), tk::RGB(80, 80, 255));
-        EXPECT_EQ(about->BackColor(), tk::RGB(255, 255, 0));
+        EXPECT_EQ(about->lblVersion.ForeColor(), tk::Rgb(0, 0, 255));
+        EXPECT_EQ(about->lblCopyright.ForeColor(), tk::Rgb(80, 80, 255));
+        EXPECT_EQ(about->BackColor(), tk::Rgb(255, 255, 0));
         EXPECT_EQ(about->picCont.BackColor(), about->BackColor());
         const tk::RectPx box = about->picCont.clientRect();
         const auto ops = aboutWin->paint();

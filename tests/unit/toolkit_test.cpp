@@ -215,8 +215,8 @@ TEST_F(ToolkitTest, APressCapturesThePointerForThePressedControlUntilReleaseOrCa
 
 TEST(Colors, ComponentsAboveTheRangeAreLimited)
 {
-    EXPECT_EQ(RGB(300, 0, -5), 0x0000FFu);
-    EXPECT_EQ(RGB(255, 128, 0), 0x0080FFu);
+    EXPECT_EQ(Rgb(300, 0, -5), 0x0000FFu);
+    EXPECT_EQ(Rgb(255, 128, 0), 0x0080FFu);
     EXPECT_TRUE(IsSystemColor(SysColor::ButtonFace));
 }
 

@@ -580,18 +580,18 @@ public:
     {
         const std::size_t stride = std::size_t(c_.blocksPerLine) * 8;
         const int sy = y / vf_, farY = std::clamp(y % 2 ? sy + 1 : sy - 1, 0, c_.height - 1);
-        const std::uint8_t *near = &plane_[std::size_t(sy) * stride], *far = &plane_[std::size_t(farY) * stride];
+        const std::uint8_t *nearRow = &plane_[std::size_t(sy) * stride], *farRow = &plane_[std::size_t(farY) * stride];
         if (hf_ == 1 && vf_ == 1) {
-            std::copy(near, near + width, dst);
+            std::copy(nearRow, nearRow + width, dst);
         } else if (hf_ == 1 && vf_ == 2) {
             const int bias = y % 2 ? 2 : 1;
             for (int x = 0; x < width; ++x)
-                dst[x] = std::uint8_t((3 * near[x] + far[x] + bias) >> 2);
+                dst[x] = std::uint8_t((3 * nearRow[x] + farRow[x] + bias) >> 2);
         } else if (hf_ == 2 && vf_ <= 2) {
             // Column sums in quarters (the sample times 4 when only halved across), then the
             // same 3:1 weighting across, in sixteenths.
             for (int i = 0; i < c_.width; ++i)
-                sums_[std::size_t(i) + 1] = vf_ == 2 ? 3 * near[i] + far[i] : 4 * near[i];
+                sums_[std::size_t(i) + 1] = vf_ == 2 ? 3 * nearRow[i] + farRow[i] : 4 * nearRow[i];
             sums_[0] = sums_[1];
             sums_[std::size_t(c_.width) + 1] = sums_[std::size_t(c_.width)];
             const int evenBias = vf_ == 2 ? 8 : 4, oddBias = vf_ == 2 ? 7 : 8;
@@ -603,7 +603,7 @@ public:
             }
         } else {
             for (int x = 0; x < width; ++x)
-                dst[x] = near[std::min(x / hf_, c_.width - 1)];
+                dst[x] = nearRow[std::min(x / hf_, c_.width - 1)];
         }
     }
 
