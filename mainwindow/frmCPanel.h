@@ -1,7 +1,7 @@
 // The control panel window: the scene with its thirteen hotspots, the hover strip under it,
 // and the menu bar. Twips throughout; the hotspots live in Picture1's inner area.
 #pragma once
-#include "../app/toolkit/form.h"
+#include "../toolkit/form.h"
 #include "hotspots.h"
 #include <array>
 

@@ -2,7 +2,7 @@
 //   decode_image [--out DIR] FILE...
 // prints "W H" or "empty" per file and, with --out, writes the pixels (0xAARRGGBB, little
 // endian) to DIR/<n>.raw, n counting files from 0.
-#include "../../app/toolkit/codecs/image.h"
+#include "../../toolkit/codecs/image.h"
 #include <cstdio>
 #include <fstream>
 #include <iterator>

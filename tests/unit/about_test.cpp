@@ -126,7 +126,7 @@ TEST(VersionText, PadsMinorAndRevisionOnTheLeftAndNeverCuts)
 // Forwards to the headless backend but gives the application title a chosen fitted width.
 class TitleWidthBackend final : public tk::Backend {
 public:
-    HeadlessBackend inner;
+    HeadlessBackend inner{artResource};
     int titleWidth = 0;
 
     tk::SizePx measureText(std::string_view text, const tk::Font& font, int wrap) override

@@ -23,7 +23,7 @@ std::optional<HotspotEntry> hotspotAt(tk::PointPx p)
 
 class RandomUse : public ::testing::TestWithParam<unsigned> {
 protected:
-    HeadlessBackend backend;
+    HeadlessBackend backend{artResource};
     tk::BackendInstaller install{backend};
     std::unique_ptr<Application> app;
     std::size_t expectedStarts = 0;

@@ -3,10 +3,20 @@
 #pragma once
 #include "../../about/frmAbout.h"
 #include "../../app/frame.h"
-#include "../../app/toolkit/headless/headless_backend.h"
+#include "../../app/resource_ids.h"
+#include "../../toolkit/headless/headless_backend.h"
 #include "../../mainwindow/frmCPanel.h"
 #include <gtest/gtest.h>
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#ifndef LUMENO_ART_DIR
+#error "LUMENO_ART_DIR must name the art folder"
+#endif
 
 namespace testsupport {
 
@@ -30,6 +40,23 @@ inline constexpr std::string_view kAppletCommands[15] = {
     "rundll32.exe shell32.dll,Control_RunDLL mmsys.cpl @1",
     "rundll32.exe shell32.dll,Control_RunDLL sysdm.cpl,,0",
 };
+
+// The program's pictures for the headless backend, read from the files the resource script
+// embeds.
+inline std::vector<std::uint8_t> artResource(int id)
+{
+    std::string name;
+    if (id == IDP_SCENE)
+        name = "scene.jpg";
+    else if (id == IDP_LOGO)
+        name = "logo.gif";
+    else if (id >= IDP_ICON_FIRST && id < IDP_ICON_FIRST + 13)
+        name = "icon" + std::string(id - IDP_ICON_FIRST < 10 ? "0" : "") + std::to_string(id - IDP_ICON_FIRST) + ".bmp";
+    else
+        return {};
+    std::ifstream in(std::string(LUMENO_ART_DIR) + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
 
 inline tk::PointPx centre(tk::RectPx r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
@@ -66,7 +93,7 @@ inline int countCaptioned(const HeadlessBackend& backend, std::string_view capti
 // The program as started: the main window loaded and shown, no About window yet.
 class AppTest : public ::testing::Test {
 protected:
-    HeadlessBackend backend;
+    HeadlessBackend backend{artResource};
     tk::BackendInstaller install{backend};
     Application app;
     HeadlessWindow* mainWin = nullptr;

@@ -1,10 +1,12 @@
 // An in-memory backend for native unit tests: windows are records, time is a virtual clock that
-// the test advances, text metrics are deterministic, pictures carry the sizes of the real art
-// files, and process starts, shell calls and message boxes are recorded instead of performed.
+// the test advances, text metrics are deterministic, pictures carry the sizes of the files that
+// the creator's resource lookup hands over, and process starts, shell calls and message boxes
+// are recorded instead of performed.
 // Input is injected in a window's client pixels and reaches it, or the window holding the
 // capture, as the platform would deliver it.
 #pragma once
 #include "../backend.h"
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <string>
@@ -51,9 +53,13 @@ public:
     std::map<int, TimerState> timers;
 };
 
+// The bytes of the picture file behind a resource id, empty when there is none. Whoever creates
+// the backend knows the program's resources; the backend does not.
+using ResourceLookup = std::function<std::vector<std::uint8_t>(int resourceId)>;
+
 class HeadlessBackend final : public Backend {
 public:
-    HeadlessBackend();
+    explicit HeadlessBackend(ResourceLookup resources = {});
     ~HeadlessBackend() override;
 
     // Backend
@@ -104,6 +110,7 @@ public:
 
 private:
     void deliver(HeadlessWindow& top, MouseEvent e);
+    ResourceLookup resources_;
     std::vector<HeadlessWindow*> windows_;
     long long now_ = 0;
     int nextDefaultPosition_ = 0;

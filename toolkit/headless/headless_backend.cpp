@@ -1,14 +1,7 @@
 #include "headless_backend.h"
-#include "../../resource_ids.h"
 #include "../codecs/image.h"
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
-
-#ifndef LUMENO_ART_DIR
-#error "LUMENO_ART_DIR must name the art folder"
-#endif
 
 namespace tk::headless {
 
@@ -61,19 +54,6 @@ public:
 private:
     SizePx size_;
 };
-
-std::string artFileFor(int id)
-{
-    if (id == IDP_SCENE)
-        return "scene.jpg";
-    if (id == IDP_LOGO)
-        return "logo.gif";
-    if (id >= IDP_ICON_FIRST && id < IDP_ICON_FIRST + 13) {
-        const int i = id - IDP_ICON_FIRST;
-        return std::string("icon") + char('0' + i / 10) + char('0' + i % 10) + ".bmp";
-    }
-    return {};
-}
 
 } // namespace
 
@@ -133,7 +113,7 @@ std::vector<DrawOp> HeadlessWindow::paint()
 
 // ---- HeadlessBackend ----
 
-HeadlessBackend::HeadlessBackend() = default;
+HeadlessBackend::HeadlessBackend(ResourceLookup resources) : resources_(std::move(resources)) {}
 HeadlessBackend::~HeadlessBackend() = default;
 
 std::unique_ptr<NativeWindow> HeadlessBackend::createWindow(const WindowSpec& spec, WindowEvents& events)
@@ -152,11 +132,9 @@ void HeadlessBackend::forget(HeadlessWindow* w)
 
 PicturePtr HeadlessBackend::loadPicture(int resourceId)
 {
-    const std::string name = artFileFor(resourceId);
-    if (name.empty())
+    if (!resources_)
         return nullptr;
-    std::ifstream in(std::string(LUMENO_ART_DIR) + "/" + name, std::ios::binary);
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::vector<std::uint8_t> bytes = resources_(resourceId);
     const codecs::Image image = codecs::decodeImage(bytes);
     return image.empty() ? nullptr : std::make_shared<HeadlessPicture>(SizePx{image.width, image.height});
 }

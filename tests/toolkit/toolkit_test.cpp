@@ -1,7 +1,7 @@
 // The toolkit's essentials on the headless backend: z-order hit testing, auto-size, timers on
 // the virtual clock, and the platform's click, double-click and capture rules.
-#include "../../app/toolkit/form.h"
-#include "../../app/toolkit/headless/headless_backend.h"
+#include "../../toolkit/form.h"
+#include "../../toolkit/headless/headless_backend.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <memory>
