@@ -10,9 +10,16 @@ constexpr Color Yellow = Rgb(255, 255, 0);
 constexpr Color Red = Rgb(255, 0, 0);
 constexpr Color Blue = Rgb(0, 0, 255);
 const Font MsSansSerif975{"MS Sans Serif", 9.75f};
+
+// Timer intervals, in milliseconds. The logo's timer looks at the pointer slowly while the
+// logo rests and quickly while it may be following the pointer.
+constexpr int LogoRestMs = 200;
+constexpr int LogoFollowMs = 50;
+constexpr int ScrollStepMs = 50;
+constexpr int DisclaimerShownMs = 5000;
 }
 
-void frmAbout::Layout()
+void frmAbout::Build()
 {
     SetDesign({.caption = "About",
                .frame = Frame::FixedToolWindow,
@@ -23,72 +30,64 @@ void frmAbout::Layout()
                .showInTaskbar = false,
                .placement = Placement::CenterActive});
 
-    Add(picCont);
-    picCont.Reset({.left = 104, .top = 48, .width = 217, .height = 121, .backColor = Yellow,
-                   .scale = ScaleMode::Pixels});
-    picCont.Add(lblComments);
-    lblComments.Reset({.left = 8, .top = 0, .width = 198, .height = 104, .caption = "Comments",
-                       .font = MsSansSerif975, .backColor = Yellow, .alignment = Align::Center, .wordWrap = true});
+    Add(picCont, "picCont",
+        {.left = 104, .top = 48, .width = 217, .height = 121, .backColor = Yellow, .scale = ScaleMode::Pixels});
+    picCont.Add(lblComments, "lblComments",
+                {.left = 8, .top = 0, .width = 198, .height = 104, .caption = "Comments", .font = MsSansSerif975,
+                 .backColor = Yellow, .alignment = Align::Center, .wordWrap = true});
 
-    Add(lblTit);
-    lblTit.Reset({.left = 96, .top = 0, .width = 217, .height = 33, .caption = "Title",
-                  .font = {"Arial Black", 18.0f, false, false, true}, .foreColor = Red, .opaque = false,
-                  .alignment = Align::Center, .autoSize = true});
+    Add(lblTit, "lblTit",
+        {.left = 96, .top = 0, .width = 217, .height = 33, .caption = "Title",
+         .font = {"Arial Black", 18.0f, false, false, true}, .foreColor = Red, .opaque = false,
+         .alignment = Align::Center, .autoSize = true});
 
-    Add(imgLogo);
-    imgLogo.Reset({.left = 8, .top = 8, .width = 78, .height = 78, .stretch = true});
-    imgLogo.SetPicture(backend().loadPicture(IDP_LOGO));
+    Add(imgLogo, "imgLogo",
+        {.left = 8, .top = 8, .width = 78, .height = 78, .stretch = true, .pictureResource = IDP_LOGO});
     imgLogo.MouseDown = [this](short b, short s, float x, float y) { imgLogo_MouseDown(b, s, x, y); };
     imgLogo.MouseUp = [this](short b, short s, float x, float y) { imgLogo_MouseUp(b, s, x, y); };
 
-    Add(Label3);
-    Label3.Reset({.left = 4, .top = 88, .width = 93, .height = 13, .caption = "Kestrowe Productions",
-                  .font = {"Arial", 7.5f, true, true, false}, .foreColor = Blue, .opaque = false,
-                  .alignment = Align::Center, .autoSize = true});
+    Add(Label3, "Label3",
+        {.left = 4, .top = 88, .width = 93, .height = 13, .caption = "Kestrowe Productions",
+         .font = {"Arial", 7.5f, true, true, false}, .foreColor = Blue, .opaque = false, .alignment = Align::Center,
+         .autoSize = true});
 
-    Add(Line1);
-    Line1.Reset({.x1 = 144, .y1 = 192, .x2 = 144, .y2 = 216});
+    Add(Line1, "Line1", {.x1 = 144, .y1 = 192, .x2 = 144, .y2 = 216});
 
-    Add(lblVersion);
-    lblVersion.Reset({.left = 104, .top = 32, .width = 209, .height = 16, .caption = "Version",
-                      .font = {"Arial", 9.75f}, .foreColor = Blue, .opaque = false, .alignment = Align::Center,
-                      .autoSize = true});
+    Add(lblVersion, "lblVersion",
+        {.left = 104, .top = 32, .width = 209, .height = 16, .caption = "Version", .font = {"Arial", 9.75f},
+         .foreColor = Blue, .opaque = false, .alignment = Align::Center, .autoSize = true});
 
-    Add(lblEmail);
-    lblEmail.Reset({.left = 155, .top = 195, .width = 157, .height = 16, .caption = "E-mail",
-                    .font = MsSansSerif975, .foreColor = Blue, .opaque = false, .alignment = Align::Right,
-                    .autoSize = true, .mouseIcon = IDC_HAND_POINTER});
+    Add(lblEmail, "lblEmail",
+        {.left = 155, .top = 195, .width = 157, .height = 16, .caption = "E-mail", .font = MsSansSerif975,
+         .foreColor = Blue, .opaque = false, .alignment = Align::Right, .autoSize = true,
+         .mouseIcon = IDC_HAND_POINTER});
     lblEmail.Click = [this] { lblEmail_Click(); };
 
-    Add(lblWeb);
-    lblWeb.Reset({.left = 0, .top = 195, .width = 136, .height = 16, .caption = std::string(WebSite),
-                  .font = {"MS Sans Serif", 9.75f, false, false, true}, .foreColor = Blue, .opaque = false,
-                  .alignment = Align::Left, .autoSize = true, .mouseIcon = IDC_HAND_POINTER});
+    Add(lblWeb, "lblWeb",
+        {.left = 0, .top = 195, .width = 136, .height = 16, .caption = std::string(WebSite),
+         .font = {"MS Sans Serif", 9.75f, false, false, true}, .foreColor = Blue, .opaque = false,
+         .alignment = Align::Left, .autoSize = true, .mouseIcon = IDC_HAND_POINTER});
     lblWeb.Click = [this] { lblWeb_Click(); };
 
-    Add(lblCopyright);
-    lblCopyright.Reset({.left = 96, .top = 176, .width = 216, .height = 13, .caption = "Copyright",
-                        .font = {"MS Sans Serif", 8.25f, true}, .foreColor = Rgb(0, 192, 192), .opaque = false,
-                        .alignment = Align::Center, .autoSize = true});
+    Add(lblCopyright, "lblCopyright",
+        {.left = 96, .top = 176, .width = 216, .height = 13, .caption = "Copyright",
+         .font = {"MS Sans Serif", 8.25f, true}, .foreColor = Rgb(0, 192, 192), .opaque = false,
+         .alignment = Align::Center, .autoSize = true});
 
-    Add(Shape1);
-    Shape1.Reset({.left = 0, .top = 192, .width = 313, .height = 25, .fillColor = Rgb(255, 128, 0)});
+    Add(Shape1, "Shape1", {.left = 0, .top = 192, .width = 313, .height = 25, .fillColor = Rgb(255, 128, 0)});
 
-    Add(lblDisc);
-    lblDisc.Reset({.left = 8, .top = 104, .width = 89, .height = 89,
-                   .caption = "Use this product at your own risk. Do not blame me if anything goes wrong. "
-                              "If you don't agree with this, then stop using this product.",
-                   .font = {"Arial", 6.75f}, .foreColor = Red, .opaque = false, .alignment = Align::Left,
-                   .wordWrap = true, .toolTip = "Disclaimer"});
+    Add(lblDisc, "lblDisc",
+        {.left = 8, .top = 104, .width = 89, .height = 89,
+         .caption = "Use this product at your own risk. Do not blame me if anything goes wrong. "
+                    "If you don't agree with this, then stop using this product.",
+         .font = {"Arial", 6.75f}, .foreColor = Red, .opaque = false, .alignment = Align::Left, .wordWrap = true,
+         .toolTip = "Disclaimer"});
 
-    AddTimer(tmrHideDisc);
-    tmrHideDisc.Reset(5000, true);
+    AddTimer(tmrHideDisc, {.interval = DisclaimerShownMs});
     tmrHideDisc.OnTimer = [this] { tmrHideDisc_Timer(); };
-    AddTimer(tmrScroll);
-    tmrScroll.Reset(50, true);
+    AddTimer(tmrScroll, {.interval = ScrollStepMs});
     tmrScroll.OnTimer = [this] { tmrScroll_Timer(); };
-    AddTimer(Timer1);
-    Timer1.Reset(200, true);
+    AddTimer(Timer1, {.interval = LogoRestMs});
     Timer1.OnTimer = [this] { Timer1_Timer(); };
 }
 
@@ -126,12 +125,12 @@ void frmAbout::imgLogo_MouseDown(short Button, short Shift, float, float)
 void frmAbout::imgLogo_MouseUp(short, short, float, float)
 {
     bFollowCursor = false;
-    Timer1.SetInterval(200);
+    Timer1.SetInterval(LogoRestMs);
 }
 
 void frmAbout::Timer1_Timer()
 {
-    Timer1.SetInterval(50);
+    Timer1.SetInterval(LogoFollowMs);
     const PointPx p = backend().cursorPos();
     ptCursor = {p.x, p.y};
     const float X = float(ptCursor.x) - Left() / float(TwipsPerPixelX());

@@ -40,5 +40,5 @@ public:
     void tmrHideDisc_Timer();
 
 private:
-    void Layout() override;
+    void Build() override;
 };

@@ -1,20 +1,17 @@
-// The hotspot catalogue of the main window's picture, in z-order, topmost first. Rectangles
-// are twips relative to the inner top-left corner of the picture.
+// The hotspot catalogue of the main window's picture, in z-order, topmost first: the one place
+// that says what each hotspot is. The window makes one image of its imgHotspot array per entry,
+// named after `control`. Rectangles are twips relative to the inner top-left corner of the
+// picture.
 #pragma once
 #include <array>
 #include <string_view>
 
 struct HotspotEntry {
-    std::string_view control;
-    std::string_view title;
-    int iconIndex;
-    int appletNumber;
+    std::string_view control; // the image's name
+    std::string_view title;   // its MouseMove shows this title in the strip...
+    int iconIndex;            // ...with this imgIcons picture beside it
+    int appletNumber;         // its Click starts this applet
     int left, top, width, height;
-};
-
-enum HotspotIndex {
-    hsMouse, hsClock, hsKeys, hsGlobe, hsKeyboard, hsHardDisk, hsComputer,
-    hsDisplay, hsRightSpeaker, hsModem, hsCDs, hsLeftSpeaker, hsMap,
 };
 
 inline constexpr std::array<HotspotEntry, 13> Hotspots{{

@@ -1,5 +1,6 @@
 #include "container.h"
 #include <cmath>
+#include <cstdio>
 
 namespace tk {
 
@@ -40,10 +41,45 @@ void Container::invalidate(RectPx r)
         native_->invalidate(r);
 }
 
-void Container::add(Control& c)
+void Container::add(Control& c, std::string name)
 {
-    c.attachTo(*this);
+    c.attachTo(*this, std::move(name));
     controls_.push_back(&c);
+}
+
+void Container::add(PictureBox& box, std::string name)
+{
+    add(static_cast<Control&>(box), std::move(name));
+    boxes_.push_back(&box);
+}
+
+void Container::resetControls()
+{
+    for (Control* c : controls_)
+        c->resetToDesign();
+}
+
+std::string Container::Describe() const
+{
+    std::string out;
+    describe(out, 0);
+    return out;
+}
+
+void Container::describe(std::string& out, int depth) const
+{
+    for (const Control* c : controls_) {
+        const RectPx r = c->pixelRect();
+        char geometry[80];
+        std::snprintf(geometry, sizeof geometry, " %d,%d %dx%d%s", r.left, r.top, r.width(), r.height(),
+                      c->Visible() ? "" : " hidden");
+        out += std::string(std::size_t(depth) * 2, ' ') + c->Name() + geometry;
+        if (const auto* label = dynamic_cast<const Label*>(c))
+            out += " \"" + label->Caption() + "\"";
+        out += '\n';
+        if (const auto* box = dynamic_cast<const PictureBox*>(c))
+            box->describe(out, depth + 1);
+    }
 }
 
 void Container::resetContainer(ScaleMode scale, Color back)
@@ -63,17 +99,15 @@ void Container::setContainerPicture(PicturePtr p)
 
 void Container::attachPictureBoxes()
 {
-    for (Control* c : controls_)
-        if (auto* box = dynamic_cast<PictureBox*>(c))
-            box->attach(*native_);
+    for (PictureBox* box : boxes_)
+        box->attach(*native_);
 }
 
 PictureBox* Container::boxAt(PointPx p, bool& onBorder) const
 {
     onBorder = false;
-    for (Control* c : controls_) {
-        auto* box = dynamic_cast<PictureBox*>(c);
-        if (!box || !box->Visible())
+    for (PictureBox* box : boxes_) {
+        if (!box->Visible())
             continue;
         if (box->clientRect().contains(p))
             return box;
@@ -96,11 +130,10 @@ PictureBox* Container::pointerBox(PointPx p, bool& onBorder) const
 void Container::releaseNative()
 {
     // Pictures go with the window; the next load takes them from the design again.
-    for (Control* c : controls_) {
+    for (Control* c : controls_)
         c->windowClosed();
-        if (auto* box = dynamic_cast<PictureBox*>(c))
-            box->releaseNative();
-    }
+    for (PictureBox* box : boxes_)
+        box->releaseNative();
     if (native_)
         native_.reset();
     picture_.reset();
@@ -133,9 +166,9 @@ void Container::paint(Canvas& canvas)
     for (auto it = controls_.rbegin(); it != controls_.rend(); ++it)
         if ((*it)->Visible())
             (*it)->paint(canvas);
-    for (auto it = controls_.rbegin(); it != controls_.rend(); ++it) // boxes above the rest
-        if (auto* box = dynamic_cast<PictureBox*>(*it); box && box->Visible())
-            box->paintBox(canvas);
+    for (auto it = boxes_.rbegin(); it != boxes_.rend(); ++it) // boxes above the rest
+        if ((*it)->Visible())
+            (*it)->paintBox(canvas);
 }
 
 void Container::fire(const MouseHandler& h, const Control* c, const MouseEvent& e, short buttons)
@@ -210,6 +243,8 @@ void Container::mouse(const MouseEvent& e)
             break;
         Control* target = pressed_;
         const bool wasDouble = pressIsDoubleClick_;
+        // Cleared before the release: releasing the capture sends CaptureLost back in here at
+        // once, which must find no press left to end a second time.
         pressed_ = nullptr;
         pressedSelf_ = false;
         if (native_ && e.kind == Kind::Up)
@@ -249,7 +284,7 @@ std::string Container::toolTipAt(PointPx p)
 
 int PictureBox::borderPixels() const
 {
-    switch (border_) {
+    switch (design_.border) {
     case PictureBorder::None: return 0;
     case PictureBorder::Flat: return 1;
     case PictureBorder::Sunken: return 2;
@@ -257,18 +292,20 @@ int PictureBox::borderPixels() const
     return 0;
 }
 
-void PictureBox::Reset(const PictureBoxDesign& d)
+void PictureBox::resetToDesign()
 {
-    placeAsDesigned(d);
-    border_ = d.border;
-    autoSize_ = d.autoSize;
+    placeAsDesigned(design_);
     visible_ = true;
-    resetContainer(d.scale, d.backColor);
+    resetContainer(design_.scale, design_.backColor);
+    resetControls();
+    if (design_.pictureResource != 0)
+        SetPicture(backend().loadPicture(design_.pictureResource));
+    Control::invalidate();
 }
 
 void PictureBox::SetPicture(PicturePtr p)
 {
-    if (autoSize_ && p && container()) {
+    if (design_.autoSize && p && container()) {
         const SizePx s = p->size();
         const int edge = 2 * borderPixels();
         Move(left_, top_, container()->ScaleX(s.cx + edge), container()->ScaleY(s.cy + edge));
@@ -287,9 +324,9 @@ PointPx PictureBox::toClient(PointPx p) const
 void PictureBox::paintBox(Canvas& canvas)
 {
     const RectPx outer = pixelRect();
-    if (border_ == PictureBorder::Sunken)
+    if (design_.border == PictureBorder::Sunken)
         canvas.sunkenEdge(outer);
-    else if (border_ == PictureBorder::Flat)
+    else if (design_.border == PictureBorder::Flat)
         canvas.frame(outer, SysColor::WindowFrame);
     const RectPx client = clientRect();
     if (client.empty())

@@ -7,9 +7,12 @@
 // windowless controls, as child windows would be, but without a native window of their own:
 // their `native()` passes on to the parent's window, shifted to the box's client area.
 // Coordinates: controls are in this container's scale; the native window speaks client pixels.
+// A window's structure is built once: each control is added with its name and its design, and
+// every load resets the controls to their designs without adding anything.
 #pragma once
 #include "controls.h"
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace tk {
@@ -35,6 +38,11 @@ public:
 
     void invalidate(RectPx r);
     NativeWindow* native() const { return native_.get(); }
+    const std::vector<Control*>& Controls() const { return controls_; } // topmost first
+
+    // One line per control, in z-order, picture boxes with their controls indented under them:
+    // names, pixel rectangles, visibility and captions, for debugging and tests.
+    std::string Describe() const;
 
     // WindowEvents
     void paint(Canvas& canvas) override;
@@ -46,9 +54,14 @@ public:
     void destroyed() override;
 
 protected:
-    // Controls are added topmost first; the list is the z-order for the container's life.
-    void add(Control& c);
+    // Controls are added topmost first, once; the list is the z-order for the container's life.
+    template <typename C> void Add(C& control, std::string name, typename C::Design design)
+    {
+        add(control, std::move(name));
+        control.SetDesign(std::move(design));
+    }
     void resetContainer(ScaleMode scale, Color back);
+    void resetControls(); // every control to its design
     void setContainerPicture(PicturePtr p);
     void attachPictureBoxes(); // once native_ exists
     void releaseNative();
@@ -56,8 +69,12 @@ protected:
 
     std::unique_ptr<NativeWindow> native_;
     std::vector<Control*> controls_;
+    std::vector<PictureBox*> boxes_; // the picture boxes among the controls, topmost first
 
 private:
+    void add(Control& c, std::string name);
+    void add(PictureBox& box, std::string name);
+    void describe(std::string& out, int depth) const;
     void fire(const MouseHandler& h, const Control* c, const MouseEvent& e, short buttons);
     bool holdsPointer() const { return pressed_ || pressedSelf_ || pressedBox_; }
     // The picture box an event at p belongs to, if any; `onBorder` when p is on a box's border,
@@ -85,16 +102,19 @@ struct PictureBoxDesign {
     PictureBorder border = PictureBorder::None;
     Color backColor = SysColor::ButtonFace;
     ScaleMode scale = ScaleMode::Twips;
-    bool autoSize = false; // size to the picture (plus the border)
+    bool autoSize = false;   // size to the picture (plus the border)
+    int pictureResource = 0; // 0: no picture
 };
 
 // A picture box clips what it holds and is drawn above every windowless control of its parent.
 class PictureBox : public Control, public Container {
 public:
-    void Reset(const PictureBoxDesign& d);
+    using Design = PictureBoxDesign;
+    void SetDesign(Design d) { design_ = d; } // what each load resets to
     void SetPicture(PicturePtr p);
-    void Add(Control& c) { add(c); }
+    using Container::Add;       // its own controls, as a form adds its
     using Container::MouseMove; // the box's own event, for the pointer over none of its controls
+    void resetToDesign() override; // itself and its controls
 
     void attach(NativeWindow& parent); // the parent's window now exists
     int borderPixels() const;
@@ -105,8 +125,7 @@ public:
     bool takesMouse() const override { return false; }
 
 private:
-    PictureBorder border_ = PictureBorder::None;
-    bool autoSize_ = false;
+    Design design_;
 };
 
 } // namespace tk

@@ -44,8 +44,9 @@ void Control::SetVisible(bool v)
 
 // ---- Label ----
 
-void Label::Reset(const LabelDesign& d)
+void Label::resetToDesign()
 {
+    const Design& d = design_;
     placeAsDesigned(d);
     caption_ = d.caption;
     font_ = d.font;
@@ -121,13 +122,15 @@ void Label::paint(Canvas& canvas) const
 
 // ---- Image ----
 
-void Image::Reset(const ImageDesign& d)
+void Image::resetToDesign()
 {
-    placeAsDesigned(d);
-    stretch_ = d.stretch;
-    visible_ = d.visible;
+    placeAsDesigned(design_);
+    stretch_ = design_.stretch;
+    visible_ = design_.visible;
     picture_.reset();
     invalidate();
+    if (design_.pictureResource != 0)
+        SetPicture(backend().loadPicture(design_.pictureResource));
 }
 
 void Image::SetPicture(PicturePtr p)
@@ -158,35 +161,40 @@ void Image::paint(Canvas& canvas) const
 
 // ---- Shape and Line ----
 
-void Shape::Reset(const ShapeDesign& d)
+void Shape::resetToDesign()
 {
-    placeAsDesigned(d);
-    fill_ = d.fillColor;
-    border_ = d.borderColor;
+    placeAsDesigned(design_);
+    visible_ = true;
     invalidate();
 }
 
 void Shape::paint(Canvas& canvas) const
 {
     const RectPx r = pixelRect();
-    canvas.fill(r, fill_);
-    canvas.frame(r, border_);
+    canvas.fill(r, design_.fillColor);
+    canvas.frame(r, design_.borderColor);
 }
 
-void Line::Reset(const LineDesign& d)
+void Line::resetToDesign()
 {
+    const Design& d = design_;
     left_ = d.x1 < d.x2 ? d.x1 : d.x2;
     top_ = d.y1 < d.y2 ? d.y1 : d.y2;
     width_ = d.x1 < d.x2 ? d.x2 - d.x1 : d.x1 - d.x2;
     height_ = d.y1 < d.y2 ? d.y2 - d.y1 : d.y1 - d.y2;
-    color_ = d.color;
+    visible_ = true;
     invalidate();
 }
 
 void Line::paint(Canvas& canvas) const
 {
-    const RectPx r = pixelRect();
-    canvas.line({r.left, r.top}, {r.right, r.bottom}, color_);
+    // From end to end as designed: the bounding box alone would turn a rising line into a
+    // falling one.
+    if (!container_)
+        return;
+    const Design& d = design_;
+    canvas.line({container_->PixelsX(d.x1), container_->PixelsY(d.y1)},
+                {container_->PixelsX(d.x2), container_->PixelsY(d.y2)}, d.color);
 }
 
 } // namespace tk

@@ -2,10 +2,13 @@
 // picture box), which draws it in z-order and routes the mouse to it. Positions and sizes are
 // in the container's scale (twips or pixels) as float, so fractional moves accumulate. The
 // container does not own its controls: they are members of the window class that adds them.
+// Each control keeps its design, given once when its window is built; every load of the
+// window resets the control to it.
 #pragma once
 #include "backend.h"
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace tk {
 
@@ -20,6 +23,7 @@ public:
     Control(const Control&) = delete;
     Control& operator=(const Control&) = delete;
 
+    const std::string& Name() const { return name_; } // for debug output and tests
     float Left() const { return left_; }
     float Top() const { return top_; }
     float Width() const { return width_; }
@@ -43,7 +47,12 @@ public:
     MouseHandler MouseDown, MouseUp, MouseMove;
 
     // Toolkit internals.
-    void attachTo(Container& c) { container_ = &c; }
+    void attachTo(Container& c, std::string name)
+    {
+        container_ = &c;
+        name_ = std::move(name);
+    }
+    virtual void resetToDesign() = 0; // at each load of the window
     Container* container() const { return container_; }
     RectPx pixelRect() const; // in the container's client pixels
     virtual void paint(Canvas&) const {}
@@ -52,7 +61,7 @@ public:
 
 protected:
     void invalidate() const;
-    template <typename Design> void placeAsDesigned(const Design& d)
+    template <typename D> void placeAsDesigned(const D& d)
     {
         left_ = d.left;
         top_ = d.top;
@@ -61,6 +70,7 @@ protected:
     }
 
     Container* container_ = nullptr;
+    std::string name_;
     float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
     bool visible_ = true;
     std::string toolTip_;
@@ -87,7 +97,8 @@ struct LabelDesign {
 
 class Label : public Control {
 public:
-    void Reset(const LabelDesign& d);
+    using Design = LabelDesign;
+    void SetDesign(Design d) { design_ = std::move(d); } // what each load resets to
 
     const std::string& Caption() const { return caption_; }
     void SetCaption(std::string s);
@@ -98,9 +109,11 @@ public:
     const Font& GetFont() const { return font_; }
 
     void paint(Canvas& canvas) const override;
+    void resetToDesign() override;
 
 private:
     void fitToText();
+    Design design_;
     std::string caption_;
     Font font_;
     Color foreColor_ = SysColor::ButtonText;
@@ -116,20 +129,24 @@ struct ImageDesign {
     float left = 0, top = 0, width = 0, height = 0;
     bool stretch = false;
     bool visible = true;
+    int pictureResource = 0; // 0: no picture
 };
 
 // Without a picture an image draws nothing but still takes the mouse over its rectangle.
 class Image : public Control {
 public:
-    void Reset(const ImageDesign& d);
+    using Design = ImageDesign;
+    void SetDesign(Design d) { design_ = std::move(d); } // what each load resets to
 
     const PicturePtr& Picture() const { return picture_; }
     void SetPicture(PicturePtr p); // sizes itself to the picture unless stretched
 
     void paint(Canvas& canvas) const override;
     void windowClosed() override { picture_.reset(); }
+    void resetToDesign() override;
 
 private:
+    Design design_;
     PicturePtr picture_;
     bool stretch_ = false;
 };
@@ -143,12 +160,14 @@ struct ShapeDesign {
 // A filled rectangle with a 1-pixel border; decoration only.
 class Shape : public Control {
 public:
-    void Reset(const ShapeDesign& d);
+    using Design = ShapeDesign;
+    void SetDesign(Design d) { design_ = std::move(d); } // what each load resets to
     void paint(Canvas& canvas) const override;
     bool takesMouse() const override { return false; }
+    void resetToDesign() override;
 
 private:
-    Color fill_ = 0, border_ = 0;
+    Design design_;
 };
 
 struct LineDesign {
@@ -156,15 +175,18 @@ struct LineDesign {
     Color color = SysColor::WindowText;
 };
 
-// A 1-pixel line; decoration only.
+// A 1-pixel line from its first end point to its second; decoration only. Its Left, Top, Width
+// and Height are the box around the two ends.
 class Line : public Control {
 public:
-    void Reset(const LineDesign& d);
+    using Design = LineDesign;
+    void SetDesign(Design d) { design_ = std::move(d); } // what each load resets to
     void paint(Canvas& canvas) const override;
     bool takesMouse() const override { return false; }
+    void resetToDesign() override;
 
 private:
-    Color color_ = 0;
+    Design design_;
 };
 
 } // namespace tk

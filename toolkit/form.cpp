@@ -14,10 +14,12 @@ std::vector<Form*>& openForms()
 
 // ---- Timer ----
 
-void Timer::Reset(int intervalMs, bool enabled)
+void Timer::attachTo(Form& f, int id, TimerDesign d)
 {
-    interval_ = intervalMs;
-    enabled_ = enabled;
+    form_ = &f;
+    id_ = id;
+    design_ = d;
+    resetToDesign();
 }
 
 void Timer::SetInterval(int ms)
@@ -47,31 +49,28 @@ void Timer::restart()
 
 Form::~Form()
 {
+    // The derived window's controls are gone by now: only the native window is left to close.
     forgetWindow();
-    releaseNative();
+    native_.reset();
 }
 
-void Form::SetDesign(const FormDesign& d)
-{
-    design_ = d;
-    resetContainer(d.scale, d.backColor);
-}
-
-void Form::AddTimer(Timer& t)
+void Form::AddTimer(Timer& t, TimerDesign d)
 {
     timers_.push_back(&t);
-    t.attachTo(*this, static_cast<int>(timers_.size()));
+    t.attachTo(*this, static_cast<int>(timers_.size()), d);
 }
-
-void Form::SetMenuBar(std::vector<MenuItem*> menus) { menus_ = std::move(menus); }
 
 void Form::Load()
 {
-    controls_.clear();
-    timers_.clear();
-    menus_.clear();
+    if (!built_) {
+        built_ = true;
+        Build();
+    }
+    resetContainer(design_.scale, design_.backColor);
+    resetControls();
+    for (Timer* t : timers_)
+        t->resetToDesign();
     commands_.clear();
-    Layout();
 
     auto toSpec = [this](auto& self, const MenuItem& item) -> MenuSpec {
         MenuSpec spec{item.Caption, 0, {}};

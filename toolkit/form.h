@@ -1,7 +1,9 @@
 // Top-level windows with their menus and timers. A Form object lives as long as its owner
 // keeps it; its native window exists from Load (first Show) until the user closes it or the
-// program ends, and each load rebuilds the controls from the design (Layout) and runs
-// Form_Load. The program ends when its last loaded form has closed.
+// program ends. The first load builds the form's structure (Build: its controls with their
+// designs, timers, menus and handlers); every load, the first included, resets the form and
+// its controls and timers to their designs and runs Form_Load. The program ends when its
+// last loaded form has closed.
 // A form's own Left, Top and Width are twips; its controls are in its scale.
 #pragma once
 #include "container.h"
@@ -13,22 +15,28 @@ namespace tk {
 
 class Form;
 
+struct TimerDesign {
+    int interval = 0; // milliseconds
+    bool enabled = true;
+};
+
 class Timer {
 public:
     int Interval() const { return interval_; }
     bool Enabled() const { return enabled_; }
     void SetInterval(int ms);   // restarts the countdown
     void SetEnabled(bool on);
-    void Reset(int intervalMs, bool enabled);
     std::function<void()> OnTimer;
 
     // Toolkit internals.
-    void attachTo(Form& f, int id) { form_ = &f; id_ = id; }
+    void attachTo(Form& f, int id, TimerDesign d);
+    void resetToDesign() { interval_ = design_.interval, enabled_ = design_.enabled; }
     void restart();
 
 private:
     Form* form_ = nullptr;
     int id_ = 0;
+    TimerDesign design_;
     int interval_ = 0;
     bool enabled_ = false;
 };
@@ -72,17 +80,18 @@ public:
     void destroyed() override;
 
 protected:
-    virtual void Layout() = 0;   // sets every control and timer to its design
+    virtual void Build() = 0;    // once, at the first load: design, controls, timers, menus
     virtual void Form_Load() {}
 
-    void SetDesign(const FormDesign& d);
-    void Add(Control& c) { add(c); }
-    void AddTimer(Timer& t);
-    void SetMenuBar(std::vector<MenuItem*> menus);
+    // For Build.
+    void SetDesign(const FormDesign& d) { design_ = d; }
+    void AddTimer(Timer& t, TimerDesign d);
+    void SetMenuBar(std::vector<MenuItem*> menus) { menus_ = std::move(menus); }
 
 private:
     void Load();
     void forgetWindow();
+    bool built_ = false;
     FormDesign design_;
     std::vector<Timer*> timers_;
     std::vector<MenuItem*> menus_;

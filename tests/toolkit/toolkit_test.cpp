@@ -1,10 +1,12 @@
 // The toolkit's essentials on the headless backend: z-order hit testing, auto-size, timers on
 // the virtual clock, and the platform's click, double-click and capture rules.
+#include "../../toolkit/control_array.h"
 #include "../../toolkit/form.h"
 #include "../../toolkit/headless/headless_backend.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,22 +27,16 @@ public:
     std::vector<std::string> log;
 
 protected:
-    void Layout() override
+    void Build() override
     {
         SetDesign({.caption = "Test", .clientWidth = 200 * 15, .clientHeight = 100 * 15, .scale = ScaleMode::Pixels});
-        Add(box);
-        box.Reset({.left = 150, .top = 10, .width = 40, .height = 40, .border = PictureBorder::Sunken,
-                   .scale = ScaleMode::Pixels});
-        box.Add(inBox);
-        inBox.Reset({.left = 0, .top = 0, .width = 10, .height = 10});
-        Add(top);
-        top.Reset({.left = 10, .top = 10, .width = 20, .height = 20});
-        Add(below);
-        below.Reset({.left = 20, .top = 20, .width = 30, .height = 30});
-        Add(caption);
-        caption.Reset({.left = 60, .top = 60, .width = 10, .height = 10, .caption = "x", .autoSize = true});
-        AddTimer(timer);
-        timer.Reset(100, true);
+        Add(box, "box", {.left = 150, .top = 10, .width = 40, .height = 40, .border = PictureBorder::Sunken,
+                         .scale = ScaleMode::Pixels});
+        box.Add(inBox, "inBox", {.left = 0, .top = 0, .width = 10, .height = 10});
+        Add(top, "top", {.left = 10, .top = 10, .width = 20, .height = 20});
+        Add(below, "below", {.left = 20, .top = 20, .width = 30, .height = 30});
+        Add(caption, "caption", {.left = 60, .top = 60, .width = 10, .height = 10, .caption = "x", .autoSize = true});
+        AddTimer(timer, {.interval = 100});
         for (auto [img, name] : {std::pair{&top, "top"}, {&below, "below"}, {&inBox, "inBox"}}) {
             std::string n = name;
             img->MouseMove = [this, n](short, short, float, float) { log.push_back(n + ".move"); };
@@ -211,6 +207,80 @@ TEST_F(ToolkitTest, APressCapturesThePointerForThePressedControlUntilReleaseOrCa
     backend.mouseDown(*window, {15, 15}); // losing the capture releases the pressed control
     form.mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}});
     EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1"}));
+}
+
+TEST_F(ToolkitTest, ALoadAfterACloseGivesWhatTheFirstGaveAndAddsNothing)
+{
+    const std::string firstLoad = form.Describe();
+    EXPECT_EQ(firstLoad, "box 150,10 40x40\n  inBox 0,0 10x10\ntop 10,10 20x20\nbelow 20,20 30x30\n"
+                         "caption 60,60 5x13 \"x\"\n");
+    for (int i = 0; i < 3; ++i) {
+        form.top.Move(90, 90);
+        form.top.SetVisible(false);
+        form.caption.SetCaption("changed");
+        window->close();
+        form.Show();
+        window = backend.findWindow("Test");
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(form.Describe(), firstLoad);
+    }
+    EXPECT_EQ(form.box.Controls().size(), 1u);
+    const auto ops = window->paint();
+    EXPECT_EQ(std::count_if(ops.begin(), ops.end(), [](const headless::DrawOp& op) { return op.text == "x"; }), 1);
+}
+
+// A form of one control array and one rising line.
+class ArrayForm : public Form {
+public:
+    ControlArray<Image, 3> imgCell;
+    Line lnRising;
+    std::vector<std::string> log;
+
+protected:
+    void Build() override
+    {
+        SetDesign({.caption = "Array", .clientWidth = 100 * 15, .clientHeight = 100 * 15, .scale = ScaleMode::Pixels});
+        for (int i = 0; i < imgCell.Count(); ++i)
+            Add(imgCell(i), "imgCell(" + std::to_string(i) + ")",
+                {.left = 10.0f + 20 * float(i), .top = 10, .width = 20, .height = 20});
+        imgCell.Click = [this](int i) { log.push_back("click " + std::to_string(i)); };
+        imgCell.MouseMove = [this](int i, short, short, float x, float y) {
+            log.push_back("move " + std::to_string(i) + " at " + std::to_string(int(x)) + "," + std::to_string(int(y)));
+        };
+        Add(lnRising, "lnRising", {.x1 = 10, .y1 = 50, .x2 = 50, .y2 = 10});
+    }
+};
+
+TEST(ControlArrays, EachElementsEventsReachTheOneHandlerWithItsIndex)
+{
+    HeadlessBackend backend;
+    BackendInstaller install(backend);
+    ArrayForm form;
+    form.Show();
+    headless::HeadlessWindow& w = *backend.findWindow("Array");
+    backend.mouseMove(w, {15, 12});
+    backend.mouseMove(w, {35, 12});
+    backend.click(w, {69, 29});
+    EXPECT_EQ(form.log, (Log{"move 0 at 5,2", "move 1 at 5,2", "click 2"}));
+    EXPECT_EQ(form.imgCell(2).Name(), "imgCell(2)");
+    EXPECT_THROW(form.imgCell(3), std::out_of_range);
+}
+
+TEST(Lines, AreDrawnFromTheirFirstEndToTheirSecond)
+{
+    HeadlessBackend backend;
+    BackendInstaller install(backend);
+    ArrayForm form;
+    form.Show();
+    const auto ops = backend.findWindow("Array")->paint();
+    const auto line = std::find_if(ops.begin(), ops.end(), [](const headless::DrawOp& op) {
+        return op.kind == headless::DrawOp::Kind::Line;
+    });
+    ASSERT_NE(line, ops.end());
+    EXPECT_EQ(line->rect, (RectPx{10, 50, 50, 10})); // from (10, 50) up to (50, 10)
+    EXPECT_EQ(form.lnRising.Left(), 10); // its box
+    EXPECT_EQ(form.lnRising.Top(), 10);
+    EXPECT_EQ(form.lnRising.Height(), 40);
 }
 
 TEST(Colors, ComponentsAboveTheRangeAreLimited)

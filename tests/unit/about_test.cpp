@@ -3,6 +3,8 @@
 #include "../../about/version_text.h"
 #include "../../app/appinfo_record.h"
 #include "test_support.h"
+#include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -113,6 +115,28 @@ TEST_F(AboutTest, ChosenAgainItComesForwardUnchangedAndAfterCloseTheSameObjectRe
     expectLoadState();
     backend.advance(4999); // a fresh five seconds for the disclaimer
     EXPECT_TRUE(about->lblDisc.Visible());
+}
+
+TEST_F(AboutTest, EveryReopenLoadsTheSameWindowAndAddsNothing)
+{
+    const std::string firstLoad = about->Describe();
+    for (int i = 0; i < 4; ++i) {
+        backend.advance(6000); // the disclaimer hides, the logo's timer speeds up
+        clickLogo(Button::Left);
+        aboutWin->close();
+        aboutWin = nullptr;
+        reopen();
+        EXPECT_EQ(about->Describe(), firstLoad) << "load " << i + 2;
+    }
+    // Each control once in its container, and drawn once.
+    EXPECT_EQ(about->picCont.Controls(), std::vector<tk::Control*>{&about->lblComments});
+    const std::vector<tk::Control*>& controls = about->Controls();
+    EXPECT_EQ(controls.size(), 11u);
+    EXPECT_EQ(std::set<tk::Control*>(controls.begin(), controls.end()).size(), controls.size());
+    const auto ops = aboutWin->paint();
+    for (const std::string_view text : {App.Comments, App.LegalCopyright, std::string_view(ContactEmail)})
+        EXPECT_EQ(std::count_if(ops.begin(), ops.end(), [&](const tk::headless::DrawOp& op) { return op.text == text; }),
+                  1) << text;
 }
 
 TEST(VersionText, PadsMinorAndRevisionOnTheLeftAndNeverCuts)

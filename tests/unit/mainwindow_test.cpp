@@ -17,28 +17,6 @@ public:
     tk::SizePx size() const override { return {16, 16}; }
 };
 
-struct Spot {
-    const char* title;
-    int icon, applet;
-    int left, top, width, height; // twips in the picture's inner area
-};
-
-// The catalogue as the user meets it, topmost first.
-constexpr std::array<Spot, 13> kSpots{{
-    {"Mouse", 2, 8, 5760, 4200, 615, 375},
-    {"Date/Time", 9, 2, 5520, 600, 735, 2055},
-    {"Passwords", 6, 11, 240, 4440, 855, 495},
-    {"Internet options", 12, 4, 180, 2760, 675, 1230},
-    {"Keyboard", 5, 6, 1440, 4200, 3885, 480},
-    {"Add/New Hardware", 4, 0, 4395, 3765, 675, 435},
-    {"System Properites", 10, 14, 990, 3720, 4065, 555},
-    {"Display", 11, 3, 1920, 1200, 2295, 2295},
-    {"Multimedia", 3, 9, 4200, 1440, 780, 1830},
-    {"Modems", 1, 7, 4200, 3240, 735, 495},
-    {"Add/New Programs", 8, 1, 4920, 3240, 735, 615},
-    {"Sounds", 7, 13, 1080, 1560, 735, 1695},
-    {"Regional Settings", 0, 12, 360, 240, 2535, 1575},
-}};
 enum { Mouse, Clock, Keys, Globe, Keyboard, HardDisk, Computer, Display, RightSpeaker, Modem, CDs, LeftSpeaker, Map };
 
 // Picture1's inner area starts at client pixel (5, 6): outer edge at (3, 4) plus its 2-pixel border.
@@ -58,7 +36,7 @@ protected:
             return;
         for (std::size_t i = 0; i < icons.size(); ++i) {
             icons[i] = std::make_shared<FakeIcon>();
-            frm().imgIcons[i].SetPicture(icons[i]);
+            frm().imgIcons(int(i)).SetPicture(icons[i]);
         }
     }
 
@@ -101,6 +79,18 @@ TEST_F(MainWindowTest, StartsShownWithTheSceneInPlaceAndAnEmptyStrip)
         EXPECT_EQ(op.text.find("..."), std::string::npos) << "designed caption shows: " << op.text;
     EXPECT_EQ(app.AboutWindowIfCreated(), nullptr);
     EXPECT_TRUE(backend.processStarts.empty());
+}
+
+TEST_F(MainWindowTest, TheHotspotsAreNamedImagesInThePictureInCatalogueOrder)
+{
+    std::string expected;
+    for (const Spot& s : kSpots) {
+        const tk::RectPx r{s.left / 15, s.top / 15, (s.left + s.width) / 15, (s.top + s.height) / 15};
+        expected += "  " + std::string(s.name) + " " + std::to_string(r.left) + "," + std::to_string(r.top) + " " +
+                    std::to_string(r.width()) + "x" + std::to_string(r.height()) + "\n";
+    }
+    const std::string all = frm().Describe();
+    EXPECT_NE(all.find("Picture1 3,4 429x335\n" + expected), std::string::npos) << all;
 }
 
 TEST_F(MainWindowTest, EachHotspotShowsItsTitleAndIconInThePreviewAndOnlyAClickOnOneStartsAnApplet)

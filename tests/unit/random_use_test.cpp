@@ -10,12 +10,12 @@ namespace {
 using namespace testsupport;
 
 // The hotspot under a client pixel of the main window, found from the catalogue alone.
-std::optional<HotspotEntry> hotspotAt(tk::PointPx p)
+std::optional<Spot> hotspotAt(tk::PointPx p)
 {
     const int tx = (p.x - 5) * 15, ty = (p.y - 6) * 15;
     if (p.x < 5 || p.y < 6 || p.x >= 5 + 425 || p.y >= 6 + 331)
         return std::nullopt;
-    for (const HotspotEntry& h : Hotspots)
+    for (const Spot& h : kSpots)
         if (tx >= h.left && tx < h.left + h.width && ty >= h.top && ty < h.top + h.height)
             return h;
     return std::nullopt;
@@ -28,7 +28,7 @@ protected:
     std::unique_ptr<Application> app;
     std::size_t expectedStarts = 0;
     long long lastLogoEvent = 0;
-    std::optional<HotspotEntry> pressed;
+    std::optional<Spot> pressed;
     bool pressedOnMain = false;
 
     void start()
@@ -47,8 +47,8 @@ protected:
             const std::string& caption = main.lblInfo.Caption();
             const tk::PicturePtr& preview = main.imgPreview.Picture();
             bool matched = caption.empty() && preview == nullptr;
-            for (const HotspotEntry& h : Hotspots)
-                matched |= caption == h.title && preview == main.imgIcons[std::size_t(h.iconIndex)].Picture();
+            for (const Spot& h : kSpots)
+                matched |= caption == h.title && preview == main.imgIcons(h.icon).Picture();
             EXPECT_TRUE(matched) << caption;
         }
         EXPECT_LE(countCaptioned(backend, "About"), 1);
@@ -95,7 +95,7 @@ TEST_P(RandomUse, InvariantsHoldAfterEveryStep)
             } else {
                 // A left press and release on the same hotspot is a click.
                 const auto over = onMain ? hotspotAt(p) : std::nullopt;
-                if (pressed && over && pressed->control == over->control)
+                if (pressed && over && pressed->name == over->name)
                     ++expectedStarts;
                 pressed.reset();
                 for (short b : {short(1), short(2), short(4)})

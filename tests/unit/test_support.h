@@ -7,6 +7,7 @@
 #include "../../toolkit/headless/headless_backend.h"
 #include "../../mainwindow/frmCPanel.h"
 #include <gtest/gtest.h>
+#include <array>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -57,6 +58,30 @@ inline std::vector<std::uint8_t> artResource(int id)
     std::ifstream in(std::string(LUMENO_ART_DIR) + "/" + name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
 }
+
+struct Spot {
+    const char* name; // the image's name, as debug output shows it
+    const char* title;
+    int icon, applet;
+    int left, top, width, height; // twips in the picture's inner area
+};
+
+// The hotspot catalogue as the user meets it, topmost first.
+inline constexpr std::array<Spot, 13> kSpots{{
+    {"imgMouse", "Mouse", 2, 8, 5760, 4200, 615, 375},
+    {"imgClock", "Date/Time", 9, 2, 5520, 600, 735, 2055},
+    {"imgKeys", "Passwords", 6, 11, 240, 4440, 855, 495},
+    {"imgGlobe", "Internet options", 12, 4, 180, 2760, 675, 1230},
+    {"imgKeyboard", "Keyboard", 5, 6, 1440, 4200, 3885, 480},
+    {"imgHardDisk", "Add/New Hardware", 4, 0, 4395, 3765, 675, 435},
+    {"imgComputer", "System Properites", 10, 14, 990, 3720, 4065, 555},
+    {"imgDisplay", "Display", 11, 3, 1920, 1200, 2295, 2295},
+    {"imgRightSpeaker", "Multimedia", 3, 9, 4200, 1440, 780, 1830},
+    {"imgModem", "Modems", 1, 7, 4200, 3240, 735, 495},
+    {"imgCDs", "Add/New Programs", 8, 1, 4920, 3240, 735, 615},
+    {"imgLeftSpeaker", "Sounds", 7, 13, 1080, 1560, 735, 1695},
+    {"imgMap", "Regional Settings", 0, 12, 360, 240, 2535, 1575},
+}};
 
 inline tk::PointPx centre(tk::RectPx r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 

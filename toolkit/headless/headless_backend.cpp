@@ -2,6 +2,7 @@
 #include "../codecs/image.h"
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tk::headless {
 
@@ -81,12 +82,22 @@ void HeadlessWindow::show()
     ++showCount;
 }
 
-void HeadlessWindow::captureMouse() { backend.capture = this; }
+// As on the platform, a window that loses the capture hears of it at once, from inside the
+// call that took it away.
+void HeadlessWindow::captureMouse()
+{
+    HeadlessWindow* previous = std::exchange(backend.capture, this);
+    if (previous && previous != this && previous->events)
+        previous->events->mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}});
+}
 
 void HeadlessWindow::releaseMouse()
 {
-    if (backend.capture == this)
-        backend.capture = nullptr;
+    if (backend.capture != this)
+        return;
+    backend.capture = nullptr;
+    if (events)
+        events->mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}});
 }
 
 void HeadlessWindow::startTimer(int id, int milliseconds)

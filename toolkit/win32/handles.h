@@ -29,6 +29,7 @@ public:
             Free(h_);
         h_ = h;
     }
+    H release() { return std::exchange(h_, H{}); } // someone else frees it now
 
 private:
     H h_{};
@@ -38,11 +39,15 @@ inline void freeFont(HFONT h) { DeleteObject(h); }
 inline void freeBitmap(HBITMAP h) { DeleteObject(h); }
 inline void freeDc(HDC h) { DeleteDC(h); }
 inline void freeHandle(HANDLE h) { CloseHandle(h); }
+inline void freeWindow(HWND h) { DestroyWindow(h); }
+inline void freeMenu(HMENU h) { DestroyMenu(h); } // and its drop-down menus
 
 using UniqueFont = Unique<HFONT, freeFont>;
 using UniqueBitmap = Unique<HBITMAP, freeBitmap>;
 using UniqueMemDc = Unique<HDC, freeDc>;
 using UniqueHandle = Unique<HANDLE, freeHandle>;
+using UniqueWindow = Unique<HWND, freeWindow>;
+using UniqueMenu = Unique<HMENU, freeMenu>; // until a window or a parent menu takes it
 
 // A DC borrowed from a window (GetDC) and given back on scope exit.
 class WindowDc {
@@ -82,28 +87,6 @@ public:
 private:
     HDC dc_;
     HGDIOBJ old_;
-};
-
-// A COM interface pointer that releases on scope exit.
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ~ComPtr() { reset(); }
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    T** put() { reset(); return &p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    void reset()
-    {
-        if (p_)
-            p_->Release();
-        p_ = nullptr;
-    }
-private:
-    T* p_ = nullptr;
 };
 
 } // namespace tk::win32

@@ -248,11 +248,8 @@ void Win32Backend::shellExecute(std::string_view verb, std::string_view file, st
 
 PointPx Win32Backend::cursorPos()
 {
-    using GetCursorPosFn = BOOL(WINAPI*)(LPPOINT);
-    static const auto fn = reinterpret_cast<GetCursorPosFn>(reinterpret_cast<void*>(systemExport("user32.dll", "GetCursorPos")));
     POINT p{};
-    if (fn)
-        fn(&p);
+    GetCursorPos(&p);
     return {p.x, p.y};
 }
 

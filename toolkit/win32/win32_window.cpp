@@ -104,133 +104,133 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
     HINSTANCE instance = backend.instance();
     const Styles st = stylesFor(spec);
 
-    HMENU menu = nullptr;
+    UniqueMenu menu;
     if (!spec.menu.empty()) {
-        menu = CreateMenu();
+        menu.reset(CreateMenu());
         auto fill = [](auto& self, HMENU into, const std::vector<MenuSpec>& items) -> void {
             for (const MenuSpec& m : items) {
                 if (m.caption == "-") {
                     AppendMenuA(into, MF_SEPARATOR, 0, nullptr);
                 } else if (!m.items.empty()) {
-                    HMENU popup = CreatePopupMenu();
-                    self(self, popup, m.items);
-                    AppendMenuA(into, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup), m.caption.c_str());
+                    UniqueMenu popup(CreatePopupMenu());
+                    self(self, popup.get(), m.items);
+                    if (AppendMenuA(into, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup.get()), m.caption.c_str()))
+                        popup.release(); // the parent menu destroys it
                 } else {
                     AppendMenuA(into, MF_STRING, UINT_PTR(m.id), m.caption.c_str());
                 }
             }
         };
-        fill(fill, menu, spec.menu);
+        fill(fill, menu.get(), spec.menu);
     }
 
     RECT r{0, 0, spec.clientSize.cx, spec.clientSize.cy};
-    AdjustWindowRectEx(&r, st.style, menu != nullptr, st.exStyle);
+    AdjustWindowRectEx(&r, st.style, bool(menu), st.exStyle);
     const SIZE outer{r.right - r.left, r.bottom - r.top};
     const POINT pos = spec.placement == Placement::CenterActive ? centredPosition(outer)
                                                                 : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
     const std::string windowClass = classFor(instance, windowProc, spec.iconResource);
     CreateWindowExA(st.exStyle, windowClass.c_str(), spec.caption.c_str(), st.style, pos.x, pos.y,
-                    outer.cx, outer.cy, nullptr, menu, instance, this);
-    if (!hwnd_)
-        return;
+                    outer.cx, outer.cy, nullptr, menu.get(), instance, this);
+    if (!hwnd())
+        return; // the menu is still ours, and goes
+    menu.release(); // the window destroys it
 
     // A menu bar that wraps takes client height; grow the window until the client fits.
     RECT client{};
-    GetClientRect(hwnd_, &client);
+    GetClientRect(hwnd(), &client);
     const int missing = spec.clientSize.cy - (client.bottom - client.top);
     if (missing != 0)
-        SetWindowPos(hwnd_, nullptr, 0, 0, outer.cx, outer.cy + missing, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        SetWindowPos(hwnd(), nullptr, 0, 0, outer.cx, outer.cy + missing, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 Win32Window::~Win32Window()
 {
-    if (!hwnd_)
+    if (!window_)
         return;
-    const HWND w = hwnd_;
     events_ = nullptr; // the toolkit destroys us: it needs no news of it
-    SetWindowLongPtrA(w, GWLP_USERDATA, 0);
-    hwnd_ = nullptr;
-    DestroyWindow(w);
+    SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+    window_.reset();
 }
 
 void Win32Window::show()
 {
-    if (!hwnd_)
+    if (!hwnd())
         return;
-    if (!shown_ || !IsWindowVisible(hwnd_)) {
-        ShowWindow(hwnd_, SW_SHOWNORMAL);
+    if (!shown_ || !IsWindowVisible(hwnd())) {
+        ShowWindow(hwnd(), SW_SHOWNORMAL);
         shown_ = true;
-    } else if (IsIconic(hwnd_)) {
-        ShowWindow(hwnd_, SW_RESTORE);
+    } else if (IsIconic(hwnd())) {
+        ShowWindow(hwnd(), SW_RESTORE);
     }
     // Painted before it is brought forward: a window just shown is already active, and under
     // Wine asking again costs the first paint some 1.5 ms of round trips.
-    UpdateWindow(hwnd_);
-    if (GetForegroundWindow() != hwnd_) {
-        SetForegroundWindow(hwnd_);
-        BringWindowToTop(hwnd_);
+    UpdateWindow(hwnd());
+    if (GetForegroundWindow() != hwnd()) {
+        SetForegroundWindow(hwnd());
+        BringWindowToTop(hwnd());
     }
 }
 
 void Win32Window::invalidate(RectPx r)
 {
-    if (!hwnd_)
+    if (!hwnd())
         return;
     const RECT rc{r.left, r.top, r.right, r.bottom};
-    InvalidateRect(hwnd_, &rc, FALSE);
+    InvalidateRect(hwnd(), &rc, FALSE);
 }
 
 void Win32Window::captureMouse()
 {
-    if (hwnd_)
-        SetCapture(hwnd_);
+    if (hwnd())
+        SetCapture(hwnd());
 }
 
 void Win32Window::releaseMouse()
 {
-    if (hwnd_ && GetCapture() == hwnd_)
+    if (hwnd() && GetCapture() == hwnd())
         ReleaseCapture();
 }
 
 RectPx Win32Window::outerRect() const
 {
     RECT r{};
-    if (hwnd_)
-        GetWindowRect(hwnd_, &r);
+    if (hwnd())
+        GetWindowRect(hwnd(), &r);
     return {r.left, r.top, r.right, r.bottom};
 }
 
 void Win32Window::startTimer(int id, int milliseconds)
 {
-    if (hwnd_)
-        SetTimer(hwnd_, UINT_PTR(id), UINT(milliseconds), nullptr);
+    if (hwnd())
+        SetTimer(hwnd(), UINT_PTR(id), UINT(milliseconds), nullptr);
 }
 
 void Win32Window::stopTimer(int id)
 {
-    if (hwnd_)
-        KillTimer(hwnd_, UINT_PTR(id));
+    if (hwnd())
+        KillTimer(hwnd(), UINT_PTR(id));
 }
 
 void Win32Window::refreshToolTip()
 {
-    if (!hwnd_)
+    if (!hwnd())
         return;
     if (!toolTip_) {
         POINT p{};
         GetCursorPos(&p);
-        ScreenToClient(hwnd_, &p);
+        ScreenToClient(hwnd(), &p);
         if (events_->toolTipAt({p.x, p.y}).empty())
             return; // created on first need: most windows never show one
         backend_.loadCommonControls();
         toolTip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
-                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr,
                                    backend_.instance(), nullptr);
         TOOLINFOA ti{};
         ti.cbSize = sizeof(ti);
         ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
-        ti.hwnd = hwnd_;
-        ti.uId = reinterpret_cast<UINT_PTR>(hwnd_);
+        ti.hwnd = hwnd();
+        ti.uId = reinterpret_cast<UINT_PTR>(hwnd());
         ti.lpszText = LPSTR_TEXTCALLBACKA;
         SendMessageA(toolTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
     }
@@ -243,7 +243,7 @@ void Win32Window::refreshToolTip()
 void Win32Window::paintTo(HDC dc, const RECT& area)
 {
     RECT client{};
-    GetClientRect(hwnd_, &client);
+    GetClientRect(hwnd(), &client);
     const int w = client.right, h = client.bottom;
     if (w <= 0 || h <= 0)
         return;
@@ -272,7 +272,7 @@ bool Win32Window::setCursor()
 {
     POINT p{};
     GetCursorPos(&p);
-    ScreenToClient(hwnd_, &p);
+    ScreenToClient(hwnd(), &p);
     const int id = events_->cursorAt({p.x, p.y});
     if (!id)
         return false;
@@ -284,7 +284,7 @@ LRESULT CALLBACK Win32Window::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
 {
     if (msg == WM_NCCREATE) {
         auto* created = reinterpret_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
-        created->hwnd_ = hwnd;
+        created->window_.reset(hwnd); // ours until WM_DESTROY
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
     }
     auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
@@ -298,13 +298,13 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
     using Kind = MouseEvent::Kind;
     switch (msg) {
     case WM_PAINT: {
-        PaintScope ps(hwnd_);
+        PaintScope ps(hwnd());
         paintTo(ps.dc(), ps.area());
         return 0;
     }
     case WM_PRINTCLIENT: {
         RECT client{};
-        GetClientRect(hwnd_, &client);
+        GetClientRect(hwnd(), &client);
         paintTo(reinterpret_cast<HDC>(wp), client);
         return 0;
     }
@@ -321,11 +321,11 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
     case WM_RBUTTONUP: mouse(Kind::Up, Button::Right, wp, lp); return 0;
     case WM_MBUTTONUP: mouse(Kind::Up, Button::Middle, wp, lp); return 0;
     case WM_CAPTURECHANGED:
-        if (reinterpret_cast<HWND>(lp) != hwnd_)
+        if (reinterpret_cast<HWND>(lp) != hwnd())
             events_->mouse({Kind::CaptureLost, 0, 0, {}});
         return 0;
     case WM_SETCURSOR:
-        if (LOWORD(lp) == HTCLIENT && reinterpret_cast<HWND>(wp) == hwnd_ && setCursor())
+        if (LOWORD(lp) == HTCLIENT && reinterpret_cast<HWND>(wp) == hwnd() && setCursor())
             return TRUE;
         break;
     case WM_NOTIFY: {
@@ -334,7 +334,7 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
             static std::string text; // the tool tip copies it before the next request
             POINT p{};
             GetCursorPos(&p);
-            ScreenToClient(hwnd_, &p);
+            ScreenToClient(hwnd(), &p);
             text = events_->toolTipAt({p.x, p.y});
             reinterpret_cast<NMTTDISPINFOA*>(lp)->lpszText = text.data();
             return 0;
@@ -353,13 +353,13 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
     case WM_DESTROY: {
         // Detach first: telling the toolkit makes it drop this object.
         WindowEvents* events = events_;
-        SetWindowLongPtrA(hwnd_, GWLP_USERDATA, 0);
-        hwnd_ = nullptr;
+        SetWindowLongPtrA(hwnd(), GWLP_USERDATA, 0);
+        window_.release(); // the system is destroying it
         events->destroyed();
         return 0;
     }
     }
-    return DefWindowProcA(hwnd_, msg, wp, lp);
+    return DefWindowProcA(hwnd(), msg, wp, lp);
 }
 
 } // namespace tk::win32

@@ -30,10 +30,12 @@ private:
     void mouse(MouseEvent::Kind kind, short button, WPARAM wp, LPARAM lp);
     bool setCursor();
 
+    HWND hwnd() const { return window_.get(); }
+
     Win32Backend& backend_;
     WindowEvents* events_;
-    HWND hwnd_ = nullptr;
-    HWND toolTip_ = nullptr; // owned by hwnd_, destroyed with it
+    UniqueWindow window_;
+    HWND toolTip_ = nullptr; // owned by the window, destroyed with it
     bool shown_ = false;
 };
 
