@@ -1,5 +1,9 @@
 // The applet launcher: applet numbers 0 to 14 to fixed Control Panel command lines, started as
 // independent processes. Keeps nothing, waits for nothing, reports nothing.
+// Many of the classic Control Panel files are gone from today's systems, where their line would
+// start a runner that silently loads nothing. So at each call the launcher asks the system
+// directory for the line's file: present, the classic line starts unchanged; absent, the
+// documented modern equivalent starts if its program is there, else the Control Panel itself.
 #pragma once
 #include <array>
 #include <string>
@@ -25,7 +29,29 @@ inline constexpr std::array<std::string_view, 15> AppletCommands{
     "rundll32.exe shell32.dll,Control_RunDLL sysdm.cpl,,0",     // 14
 };
 
-// Starts the command line of the applet number; numbers outside 0 to 14 do nothing.
+// Where a classic file no longer ships, the line that opens the same settings today.
+struct ModernEquivalent {
+    int appletNumber;
+    std::string_view commandLine;
+};
+inline constexpr std::array<ModernEquivalent, 3> ModernEquivalents{{
+    {7, "rundll32.exe shell32.dll,Control_RunDLL telephon.cpl"},  // Phone and Modem
+    {10, "rundll32.exe shell32.dll,Control_RunDLL ncpa.cpl"},     // Network Connections
+    {11, "control.exe /name Microsoft.UserAccounts"},             // User Accounts
+}};
+
+// The last resort: the Control Panel, which lists the applets the system does have.
+inline constexpr std::string_view ControlPanelCommand = "control.exe";
+
+// The file a command line needs in the system directory: the Control Panel file that the
+// runner is to load, else the program itself.
+std::string RequiredSystemFile(std::string_view commandLine);
+
+// The command line the applet number opens on this system, empty when there is none: numbers
+// outside 0 to 14, or nothing of the chain present.
+std::string ChooseCommandLine(int appletNumber);
+
+// Starts the command line chosen for the applet number; when there is none, does nothing.
 void ShowControlPanel(int appletNumber);
 
 // Starts a command line as a new process shown with state 5 and returns at once. Every

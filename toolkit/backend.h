@@ -104,6 +104,9 @@ public:
     virtual int twipsPerPixelX() = 0;
     virtual int twipsPerPixelY() = 0;
     virtual void messageBox(std::string_view text, std::string_view title, int style) = 0;
+    // Whether the system directory holds a file (not a folder) of this plain name. Only asks;
+    // loads nothing.
+    virtual bool systemFileExists(std::string_view fileName) = 0;
     // Starts a program of the system directory with the given command line and that directory
     // as its current folder. Returns false when the start is refused.
     virtual bool startSystemProgram(std::string_view programFile, std::string_view commandLine,

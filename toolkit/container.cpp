@@ -1,6 +1,5 @@
 #include "container.h"
 #include <cmath>
-#include <cstdio>
 
 namespace tk {
 
@@ -57,29 +56,6 @@ void Container::resetControls()
 {
     for (Control* c : controls_)
         c->resetToDesign();
-}
-
-std::string Container::Describe() const
-{
-    std::string out;
-    describe(out, 0);
-    return out;
-}
-
-void Container::describe(std::string& out, int depth) const
-{
-    for (const Control* c : controls_) {
-        const RectPx r = c->pixelRect();
-        char geometry[80];
-        std::snprintf(geometry, sizeof geometry, " %d,%d %dx%d%s", r.left, r.top, r.width(), r.height(),
-                      c->Visible() ? "" : " hidden");
-        out += std::string(std::size_t(depth) * 2, ' ') + c->Name() + geometry;
-        if (const auto* label = dynamic_cast<const Label*>(c))
-            out += " \"" + label->Caption() + "\"";
-        out += '\n';
-        if (const auto* box = dynamic_cast<const PictureBox*>(c))
-            box->describe(out, depth + 1);
-    }
 }
 
 void Container::resetContainer(ScaleMode scale, Color back)

@@ -166,6 +166,7 @@ public:
     int twipsPerPixelX() override { return inner.twipsPerPixelX(); }
     int twipsPerPixelY() override { return inner.twipsPerPixelY(); }
     void messageBox(std::string_view, std::string_view, int) override {}
+    bool systemFileExists(std::string_view) override { return false; }
     bool startSystemProgram(std::string_view, std::string_view, int) override { return false; }
     void shellExecute(std::string_view, std::string_view, std::string_view, std::string_view, int) override {}
     tk::PointPx cursorPos() override { return inner.cursorPos(); }

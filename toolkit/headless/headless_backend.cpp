@@ -1,6 +1,7 @@
 #include "headless_backend.h"
 #include "../codecs/image.h"
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <utility>
 
@@ -183,6 +184,20 @@ void HeadlessBackend::messageBox(std::string_view text, std::string_view title, 
     messageBoxes.push_back({std::string(text), std::string(title), style});
     if (duringMessageBox)
         duringMessageBox();
+}
+
+bool HeadlessBackend::systemFileExists(std::string_view fileName)
+{
+    if (!systemFiles)
+        return true;
+    auto lower = [](std::string_view s) {
+        std::string out(s);
+        for (char& c : out)
+            c = char(std::tolower(static_cast<unsigned char>(c)));
+        return out;
+    };
+    const std::string wanted = lower(fileName);
+    return std::any_of(systemFiles->begin(), systemFiles->end(), [&](const std::string& f) { return lower(f) == wanted; });
 }
 
 bool HeadlessBackend::startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState)

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -69,6 +71,7 @@ public:
     int twipsPerPixelX() override { return 15; }
     int twipsPerPixelY() override { return 15; }
     void messageBox(std::string_view text, std::string_view title, int style) override;
+    bool systemFileExists(std::string_view fileName) override;
     bool startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState) override;
     void shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
                       std::string_view directory, int showCommand) override;
@@ -100,6 +103,8 @@ public:
     std::vector<MessageBoxCall> messageBoxes;
     std::function<void()> duringMessageBox; // runs while the box is "open"
     bool refuseProcessStarts = false;
+    // The system directory's files, by name in any case; unset, it holds every file asked for.
+    std::optional<std::set<std::string>> systemFiles;
     bool quitRequested = false;
     PointPx cursor;                          // screen pixels
 

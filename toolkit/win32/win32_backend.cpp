@@ -208,6 +208,24 @@ void Win32Backend::messageBox(std::string_view text, std::string_view title, int
         EnableWindow(w, TRUE);
 }
 
+bool Win32Backend::systemFileExists(std::string_view fileName)
+{
+    // Wide, so that the answer does not depend on the code page; the names asked are ASCII.
+    wchar_t path[MAX_PATH]{};
+    const UINT n = GetSystemDirectoryW(path, MAX_PATH);
+    if (n == 0 || n + 1 + fileName.size() >= MAX_PATH || !isPlainFileName(fileName))
+        return false;
+    wchar_t* end = path + n;
+    *end++ = L'\\';
+    for (char c : fileName) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+        *end++ = wchar_t(c);
+    }
+    const DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool Win32Backend::startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState)
 {
     // By full path and with the system directory as current folder, so that no program or

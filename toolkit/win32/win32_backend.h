@@ -25,6 +25,7 @@ public:
     int twipsPerPixelX() override;
     int twipsPerPixelY() override;
     void messageBox(std::string_view text, std::string_view title, int style) override;
+    bool systemFileExists(std::string_view fileName) override;
     bool startSystemProgram(std::string_view programFile, std::string_view commandLine,
                             int showState) override;
     void shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
