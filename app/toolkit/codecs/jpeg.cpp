@@ -1,6 +1,6 @@
-// JPEG: baseline and progressive Huffman coding, 8-bit samples, grey or YCbCr with any whole
-// sampling ratio, restart intervals. Every scan is decoded into per-component coefficients; the
-// picture is built once all scans are in. Data that stops inside a scan, and
+// JPEG: baseline and progressive Huffman coding, 8-bit samples, grey, YCbCr or RGB with any
+// whole sampling ratio, restart intervals. Every scan is decoded into per-component
+// coefficients; the picture is built once all scans are in. Data that stops inside a scan, and
 // a scan out of turn, refuse the file. The inverse DCT, the chroma upsampling and the colour
 // conversion use the integer forms of the common reference decoder, so the pixels are the ones
 // other programs show.
@@ -209,12 +209,15 @@ private:
     std::vector<std::uint8_t> samples(const Component& c) const;
     Image picture();
 
+    bool rgb() const;
     int be16(std::size_t o) const { return f_[o] << 8 | f_[o + 1]; }
 
     Bytes f_;
     bool haveFrame_ = false, progressive_ = false;
     int width_ = 0, height_ = 0, hMax_ = 1, vMax_ = 1, mcusPerLine_ = 0, mcusPerColumn_ = 0;
     int restartInterval_ = 0, eobRun_ = 0, scans_ = 0;
+    bool sawJfif_ = false;
+    int adobeTransform_ = -1; // -1: no Adobe marker
     std::vector<Component> comps_;
     std::array<std::array<std::uint16_t, 64>, 4> quant_{};
     std::array<bool, 4> quantDefined_{};
@@ -660,12 +663,25 @@ private:
     std::vector<int> sums_; // one column repeated at each end
 };
 
+// Three components are YCbCr unless the file says RGB, as the reference decoder reads it: a
+// JFIF marker means YCbCr, else an Adobe marker's transform 0 means RGB, else component ids
+// 'R', 'G', 'B' do.
+bool Decoder::rgb() const
+{
+    if (comps_.size() != 3 || sawJfif_)
+        return false;
+    if (adobeTransform_ >= 0)
+        return adobeTransform_ == 0;
+    return comps_[0].id == 'R' && comps_[1].id == 'G' && comps_[2].id == 'B';
+}
+
 Image Decoder::picture()
 {
     // A component none of whose scans came leaves a picture without it: damaged.
     for (const Component& c : comps_)
         if (!quantDefined_[std::size_t(c.quant)] || c.precision[0] < 0)
             return {};
+    const bool rgb = this->rgb();
     Image image{width_, height_, std::vector<std::uint32_t>(std::size_t(width_) * height_)};
     // Row by row, so that no full-size plane is ever held.
     std::vector<Upsampler> planes;
@@ -678,18 +694,22 @@ Image Decoder::picture()
         for (std::size_t i = 0; i < planes.size(); ++i)
             planes[i].row(y, width_, rows[i].data());
         std::uint32_t* out = &image.pixels[std::size_t(y) * width_];
-        for (int x = 0; x < width_; ++x) {
-            const int luma = rows[0][std::size_t(x)];
-            if (planes.size() == 1) {
-                out[x] = 0xFF000000u | std::uint32_t(luma) * 0x010101u;
-                continue;
-            }
+        const std::uint8_t *c0 = rows[0].data(), *c1 = rows[1].data(), *c2 = rows[2].data();
+        if (planes.size() == 1) {
+            for (int x = 0; x < width_; ++x)
+                out[x] = 0xFF000000u | std::uint32_t(c0[x]) * 0x010101u;
+        } else if (rgb) {
+            for (int x = 0; x < width_; ++x)
+                out[x] = 0xFF000000u | std::uint32_t(c0[x]) << 16 | std::uint32_t(c1[x]) << 8 | c2[x];
+        } else {
             // YCbCr to RGB in 16-bit fixed point, rounded as the reference decoder rounds.
-            const int cb = rows[1][std::size_t(x)] - 128, cr = rows[2][std::size_t(x)] - 128;
-            const int r = std::clamp(luma + ((91881 * cr + 32768) >> 16), 0, 255);
-            const int g = std::clamp(luma + ((-22554 * cb - 46802 * cr + 32768) >> 16), 0, 255);
-            const int b = std::clamp(luma + ((116130 * cb + 32768) >> 16), 0, 255);
-            out[x] = 0xFF000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
+            for (int x = 0; x < width_; ++x) {
+                const int luma = c0[x], cb = c1[x] - 128, cr = c2[x] - 128;
+                const int r = std::clamp(luma + ((91881 * cr + 32768) >> 16), 0, 255);
+                const int g = std::clamp(luma + ((-22554 * cb - 46802 * cr + 32768) >> 16), 0, 255);
+                const int b = std::clamp(luma + ((116130 * cb + 32768) >> 16), 0, 255);
+                out[x] = 0xFF000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
+            }
         }
     }
     return image;
@@ -735,6 +755,14 @@ Image Decoder::run()
             ok = ++scans_ <= kMaxScans && readScanHeader(body, bodyLen, scan) && (pos = decodeScan(scan, pos)) != 0;
             break;
         }
+        case 0xE0:
+            if (bodyLen >= 14 && std::equal(&f_[body], &f_[body] + 5, "JFIF\0"))
+                sawJfif_ = true;
+            break;
+        case 0xEE:
+            if (bodyLen >= 12 && std::equal(&f_[body], &f_[body] + 5, "Adobe"))
+                adobeTransform_ = f_[body + 11];
+            break;
         default:
             // Other frame types (lossless, hierarchical, arithmetic coding) are not supported;
             // application data and comments are skipped.
