@@ -674,6 +674,20 @@ class Probe:
         rc, _ = self.call(*args, timeout=timeout + 30)
         return rc == 0
 
+    def wait_foreground(self, caption: str, timeout: float = 10,
+                        pid: Optional[int] = None) -> Window:
+        """That window once it is Windows' foreground window, the one keys go to.
+
+        X's focus says nothing here: it stays on Wine's desktop window.
+        """
+        args: list[object] = ["front", caption, timeout]
+        if pid:
+            args.append(pid)
+        rc, data = self.call(*args, timeout=timeout + 30)
+        if rc != 0 or data is None:
+            raise HarnessError(f"window {caption!r} not in the foreground within {timeout}s")
+        return Window.from_json(data)
+
     def info(self, hwnd: int) -> Optional[Window]:
         rc, data = self.call("info", hwnd)
         return Window.from_json(data) if rc == 0 and data else None
@@ -1103,6 +1117,11 @@ class ProgramTestCase(unittest.TestCase):
         """Starts every class on an empty desktop."""
         if cls.probe.windows():
             session().kill_all_wine()
+
+    def to_front(self) -> Window:
+        """Clicks the main window's caption, then waits until Windows gives it the keyboard."""
+        self.desktop.click(self.window.rect.left + 200, self.window.rect.top + 8)
+        return self.probe.wait_foreground(self.caption, 10, self.program.win_pid)
 
     def main_window(self) -> Window:
         """The main window as it is now."""

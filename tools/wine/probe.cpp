@@ -6,6 +6,8 @@
 //   wprobe windows                         visible top-level windows
 //   wprobe wait <caption> <seconds> [pid]  wait for a visible top-level window
 //   wprobe gone <caption> <seconds> [pid]  wait until no such window is left
+//   wprobe front <caption> <seconds> [pid] wait until such a window is the
+//                                          foreground window (has the keyboard)
 //   wprobe info <hwnd>                     one window, visible or not
 //   wprobe children <hwnd>                 all descendants with class and text
 //   wprobe click-button <hwnd> <text>      BM_CLICK the descendant button
@@ -202,7 +204,7 @@ void Print(const std::string& s) {
 }
 
 int Usage() {
-    Print("{\"error\":\"usage: wprobe windows|wait|gone|info|children|click-button|close|"
+    Print("{\"error\":\"usage: wprobe windows|wait|gone|front|info|children|click-button|close|"
           "cursor|foreground|screen|font|process|terminate ...\"}");
     return 2;
 }
@@ -227,7 +229,9 @@ int CmdWindows() {
     return 0;
 }
 
-int CmdWait(int argc, char** argv, bool wantGone) {
+enum class Until { Shown, Gone, Front };
+
+int CmdWait(int argc, char** argv, Until until) {
     if (argc < 4) return Usage();
     std::wstring caption = Widen(argv[2]);
     DWORD ms = 0;
@@ -237,18 +241,28 @@ int CmdWait(int argc, char** argv, bool wantGone) {
     DWORD start = GetTickCount();
     for (;;) {
         auto found = Matching(caption, pid);
-        if (!wantGone && !found.empty()) {
+        if (until == Until::Shown && !found.empty()) {
             Print(WindowJson(found.front(), false));
             return 0;
         }
-        if (wantGone && found.empty()) {
+        if (until == Until::Gone && found.empty()) {
             Print("{\"gone\":true}");
             return 0;
         }
+        if (until == Until::Front) {
+            // Keys go to the foreground window's thread, whatever X says has the focus.
+            HWND front = GetForegroundWindow();
+            for (HWND h : found) {
+                if (h == front) {
+                    Print(WindowJson(h, false));
+                    return 0;
+                }
+            }
+        }
         if (GetTickCount() - start >= ms) break;
-        Sleep(50);
+        Sleep(20);
     }
-    Print(wantGone ? "{\"gone\":false}" : "null");
+    Print(until == Until::Gone ? "{\"gone\":false}" : "null");
     return 1;
 }
 
@@ -547,8 +561,9 @@ int main(int argc, char** argv) {
     if (argc < 2) return Usage();
     std::string cmd = argv[1];
     if (cmd == "windows") return CmdWindows();
-    if (cmd == "wait") return CmdWait(argc, argv, false);
-    if (cmd == "gone") return CmdWait(argc, argv, true);
+    if (cmd == "wait") return CmdWait(argc, argv, Until::Shown);
+    if (cmd == "gone") return CmdWait(argc, argv, Until::Gone);
+    if (cmd == "front") return CmdWait(argc, argv, Until::Front);
     if (cmd == "info") return CmdInfo(argc, argv);
     if (cmd == "children") return CmdChildren(argc, argv);
     if (cmd == "click-button") return CmdClickButton(argc, argv);
