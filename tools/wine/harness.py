@@ -730,6 +730,74 @@ class Probe:
         return rc == 0
 
 
+class ProbeServer(Probe):
+    """One wprobe serving many calls: for loops that ask Windows each time, where a Wine process
+    start per call would be most of the time. Use it in a with block; a call that fails or
+    times out ends it.
+    """
+
+    def __init__(self, sess: Session, exe: Path = PROBE) -> None:
+        super().__init__(sess, exe)
+        env = dict(sess.env, WINEDEBUG="-all")
+        self.proc = subprocess.Popen([sess.wine, str(self.exe), "serve"], env=env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+        self._pending = b""
+
+    def call(self, *args: object, timeout: float = 30, attempts: int = 1) -> tuple[int, object]:
+        words = [str(a) for a in args]
+        if any(c in w for w in words for c in "\t\r\n"):
+            raise HarnessError(f"wprobe serve cannot take {words!r}")
+        try:
+            self.proc.stdin.write(("\t".join(words) + "\n").encode())
+            self.proc.stdin.flush()
+            line = self._read_line(timeout)
+        except (OSError, HarnessError) as e:
+            self.close()
+            raise HarnessError(f"wprobe serve {' '.join(words)}: {e}") from e
+        rc, _, out = line.decode(errors="replace").partition("\t")
+        return int(rc), json.loads(out)
+
+    def _read_line(self, timeout: float) -> bytes:
+        deadline = time.monotonic() + timeout
+        fd = self.proc.stdout.fileno()
+        while b"\n" not in self._pending:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise HarnessError(f"no answer in {timeout}s")
+            ready, _, _ = select.select([fd], [], [], left)
+            if ready:
+                chunk = os.read(fd, 65536)
+                if not chunk:
+                    raise HarnessError(f"ended (code {self.proc.poll()})")
+                self._pending += chunk
+        line, _, self._pending = self._pending.partition(b"\n")
+        return line
+
+    def close(self) -> None:
+        if self.proc.poll() is None:
+            try:
+                self.proc.stdin.close()  # end of input ends it
+            except OSError:
+                pass
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(timeout=10)
+        for f in (self.proc.stdin, self.proc.stdout):
+            try:
+                f.close()
+            except OSError:
+                pass
+
+    def __enter__(self) -> "ProbeServer":
+        return self
+
+    def __exit__(self, *_: object) -> None:
+        self.close()
+
+
 # --------------------------------------------------------------------------
 # Pointer, keyboard, screen
 

@@ -19,6 +19,10 @@
 //                                          what face GDI really picks
 //   wprobe process <pid>                   a live process's start parameters
 //   wprobe terminate <pid>                 end one process by its Windows pid
+//   wprobe serve                           the commands above from stdin, one a
+//                                          line, arguments separated by tabs;
+//                                          each answered with one line: the
+//                                          exit status, a tab, the JSON
 //
 // Window handles are printed and read as decimal integers. Another process's
 // menus cannot be read under Wine, so nothing here tries.
@@ -26,6 +30,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -196,7 +201,14 @@ std::vector<HWND> Matching(const std::wstring& caption, long long pid) {
     return found;
 }
 
+// While serving, the one line a command prints is kept here for its answer.
+std::string* g_answer = nullptr;
+
 void Print(const std::string& s) {
+    if (g_answer) {
+        *g_answer += s;
+        return;
+    }
     std::string line = s + "\n";
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD written = 0;
@@ -205,7 +217,7 @@ void Print(const std::string& s) {
 
 int Usage() {
     Print("{\"error\":\"usage: wprobe windows|wait|gone|front|info|children|click-button|close|"
-          "cursor|foreground|screen|font|process|terminate ...\"}");
+          "cursor|foreground|screen|font|process|terminate|serve ...\"}");
     return 2;
 }
 
@@ -557,7 +569,7 @@ int CmdTerminate(int argc, char** argv) {
     return done ? 0 : 1;
 }
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (argc < 2) return Usage();
     std::string cmd = argv[1];
     if (cmd == "windows") return CmdWindows();
@@ -575,4 +587,35 @@ int main(int argc, char** argv) {
     if (cmd == "process") return CmdProcess(argc, argv);
     if (cmd == "terminate") return CmdTerminate(argc, argv);
     return Usage();
+}
+
+// One process for many questions: a test that polls Windows in a tight loop would otherwise
+// pay a Wine process start for each.
+int Serve() {
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, stdin)) {
+        std::string line(buf);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        std::vector<std::string> parts{"wprobe"};
+        for (size_t at = 0;;) {
+            size_t tab = line.find('\t', at);
+            parts.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
+            if (tab == std::string::npos) break;
+            at = tab + 1;
+        }
+        std::vector<char*> args;
+        for (auto& p : parts) args.push_back(p.data());
+        args.push_back(nullptr);
+        std::string answer;
+        g_answer = &answer;
+        int rc = parts[1] == "serve" ? Usage() : Run(static_cast<int>(parts.size()), args.data());
+        g_answer = nullptr;
+        Print(Num(rc) + "\t" + answer);
+    }
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "serve") return Serve();
+    return Run(argc, argv);
 }
