@@ -3,7 +3,6 @@
 # command line byte for byte. A runner or applet planted beside the program or in its current
 # folder must never run or load instead.
 
-import re
 import shutil
 import subprocess
 import sys
@@ -20,11 +19,24 @@ SYSTEM_DIR = "C:\\windows\\system32"
 RUNNER = SYSTEM_DIR + "\\rundll32.exe"
 COMPILER = "x86_64-w64-mingw32-g++-posix"
 
-
-_ROWS = re.findall(r'"(rundll32\.exe [^"]*)",\s*// (\d+)',
-                   (harness.REPO_ROOT / "launcher" / "modControlPanels.h").read_text())
-assert [int(n) for _, n in _ROWS] == list(range(15)), "applet table rows out of order"
-COMMANDS = [command for command, _ in _ROWS]
+# The command line of each applet number, 0 to 14.
+COMMANDS = [
+    "rundll32.exe shell32.dll,Control_RunDLL sysdm.cpl @1",
+    "rundll32.exe shell32.dll,Control_RunDLL appwiz.cpl,,1",
+    "rundll32.exe shell32.dll,Control_RunDLL timedate.cpl",
+    "rundll32.exe shell32.dll,Control_RunDLL desk.cpl,,0",
+    "rundll32.exe shell32.dll,Control_RunDLL inetcpl.cpl,,0",
+    "rundll32.exe shell32.dll,Control_RunDLL joy.cpl",
+    "rundll32.exe shell32.dll,Control_RunDLL main.cpl @1",
+    "rundll32.exe shell32.dll,Control_RunDLL modem.cpl",
+    "rundll32.exe shell32.dll,Control_RunDLL main.cpl @0",
+    "rundll32.exe shell32.dll,Control_RunDLL mmsys.cpl,,0",
+    "rundll32.exe shell32.dll,Control_RunDLL netcpl.cpl",
+    "rundll32.exe shell32.dll,Control_RunDLL password.cpl",
+    "rundll32.exe shell32.dll,Control_RunDLL intl.cpl,,0",
+    "rundll32.exe shell32.dll,Control_RunDLL mmsys.cpl @1",
+    "rundll32.exe shell32.dll,Control_RunDLL sysdm.cpl,,0",
+]
 INDEX = spots.INDEX
 
 

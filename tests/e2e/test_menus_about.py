@@ -3,6 +3,7 @@
 # About window looked at on screen, its links followed into Wine's shell trace, and the
 # program's end with each combination of open windows.
 
+import os
 import re
 import sys
 import time
@@ -30,9 +31,9 @@ DISPLAY_HOTSPOT = (5 + (1920 + 2295 // 2) // 15, 6 + (1200 + 2295 // 2) // 15)
 STRIP = (3, 344, 427, 20)
 
 
-def build_value(name: str) -> str:
-    # A contact value the program was built with.
-    return re.search(rf'#define {name}\s+"([^"]*)"', (harness.REPO_ROOT / "app/appinfo.h").read_text()).group(1)
+# The contact values of the default build; a build given others names them here.
+WEB_SITE = os.environ.get("LUMENO_WEB_SITE", "http://example.com/")
+CONTACT_EMAIL = os.environ.get("LUMENO_CONTACT_EMAIL", "contact@example.com")
 
 
 def red_pixels(pixels: np.ndarray) -> int:
@@ -188,8 +189,7 @@ class AboutWindowTest(MenuTestCase):
 
         try:
             seen = len(browser_starts())
-            for point, target in (((30, 202), build_value("APPINFO_WEB_SITE")),
-                                  ((220, 202), "mailto:" + build_value("APPINFO_CONTACT_EMAIL"))):
+            for point, target in (((30, 202), WEB_SITE), ((220, 202), "mailto:" + CONTACT_EMAIL)):
                 self.desktop.click(*about.client_to_screen(*point))
                 harness.wait_until(lambda: len(browser_starts()) > seen, 15, 0.2,
                                    f"the shell to open {target}")
