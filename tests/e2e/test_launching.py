@@ -94,7 +94,7 @@ class ClickTest(LaunchAssertions, harness.ProgramTestCase):
                 self.click(i)
                 self.assert_system_runner(self.wait_start(base + i + 1), COMMANDS[h.applet])
                 self.end_applets()
-        time.sleep(1)
+        time.sleep(1)  # proves an absence: no click starts a second process late
         self.assertEqual(len(self.program.process_starts()), base + len(spots.HOTSPOTS))
 
     def test_bare_picture_starts_nothing_and_a_double_click_one_process(self) -> None:
@@ -102,7 +102,7 @@ class ClickTest(LaunchAssertions, harness.ProgramTestCase):
         self.click(-1)
         self.click(INDEX["imgKeys"], double=True)
         self.assert_system_runner(self.wait_start(base + 1), COMMANDS[11])
-        time.sleep(2)
+        time.sleep(2)  # proves an absence: neither the bare click nor the double click starts more
         self.assertEqual(len(self.program.process_starts()), base + 1)
 
     def test_globe_opens_internet_settings_shown_normally(self) -> None:
@@ -198,7 +198,7 @@ class PlantedFilesTest(LaunchAssertions, unittest.TestCase):
         start = self.wait_start(1)
         harness.wait_until(lambda: not (self.probe.process(start.pid) or {}).get("alive"), 15,
                            0.2, "the runner to end")
-        time.sleep(0.5)
+        time.sleep(0.5)  # proves an absence: no other process of the click leaves a marker late
         self.assertEqual(self.markers(), [], "a planted file ran or was loaded")
         self.assert_system_runner(start, COMMANDS[2])
 
