@@ -39,6 +39,7 @@ class PlantedDllTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls) -> None:
         cls.tmp = Path(tempfile.mkdtemp(prefix="lumeno-plant-"))
+        cls.addClassCleanup(shutil.rmtree, cls.tmp, True)  # also when the set-up fails
         source = cls.tmp / "marker.cpp"
         source.write_text(PLANTED_SOURCE)
         cls.marker = cls.tmp / "marker.dll"
@@ -51,10 +52,6 @@ class PlantedDllTest(unittest.TestCase):
             for name in RUN_TIME + AT_START:
                 shutil.copy(cls.marker, folder / f"{name}.dll")
         shutil.copy(harness.EXE, cls.app / harness.EXE.name)
-
-    @classmethod
-    def tearDownClass(cls) -> None:
-        shutil.rmtree(cls.tmp, ignore_errors=True)
 
     def markers(self) -> list[str]:
         return sorted(str(p.relative_to(self.tmp)) for d in (self.app, self.cwd)
