@@ -1,8 +1,11 @@
-# Clicks on the picture start the applets, as Wine's process trace shows them: the system
-# directory's rundll32.exe by its full path, from the system directory, with the hotspot's
-# command line byte for byte. A runner or applet planted beside the program or in its current
-# folder must never run or load instead.
+# Clicks on the picture start the applets, as Wine's process trace shows them: a program of
+# the system directory by its full path, from the system directory, with the command line byte
+# for byte. That is the hotspot's classic line when the system directory holds its Control Panel
+# file, else its documented modern equivalent, else the Control Panel (control.exe); Wine 8
+# ships only a few of the classic files. A runner or applet planted beside the program or in
+# its current folder must never run, load or count instead.
 
+import re
 import shutil
 import subprocess
 import sys
@@ -17,6 +20,7 @@ import test_hotspots as spots  # noqa: E402
 
 SYSTEM_DIR = "C:\\windows\\system32"
 RUNNER = SYSTEM_DIR + "\\rundll32.exe"
+CONTROL = SYSTEM_DIR + "\\control.exe"
 COMPILER = "x86_64-w64-mingw32-g++-posix"
 
 # The command line of each applet number, 0 to 14.
@@ -38,6 +42,47 @@ COMMANDS = [
     "rundll32.exe shell32.dll,Control_RunDLL sysdm.cpl,,0",
 ]
 INDEX = spots.INDEX
+CLASSIC_FILES = sorted(set(re.findall(r"\w+\.cpl", " ".join(COMMANDS))))
+TELEPHON = "rundll32.exe shell32.dll,Control_RunDLL telephon.cpl"
+USER_ACCOUNTS = "control.exe /name Microsoft.UserAccounts"
+
+# What each hotspot starts on Wine 8, whose system directory has, of the classic files, only
+# appwiz.cpl and inetcpl.cpl: (program, command line).
+ON_WINE = {name: (CONTROL, "control.exe") for name in INDEX}
+ON_WINE.update({
+    "imgCDs": (RUNNER, COMMANDS[1]),
+    "imgGlobe": (RUNNER, COMMANDS[4]),
+    "imgKeys": (CONTROL, USER_ACCOUNTS),  # which Wine's control.exe does not know: it opens nothing
+})
+
+
+class SystemFiles:
+    """Files and folders put into a Wine prefix's system directory, removed again on exit."""
+
+    def __init__(self, prefix: Path) -> None:
+        self.dir = prefix / "drive_c/windows/system32"
+        self.made: list[Path] = []
+
+    def add(self, name: str, folder: bool = False) -> None:
+        path = self.dir / name
+        self.assert_absent(name)
+        path.mkdir() if folder else path.write_bytes(b"")
+        self.made.append(path)
+
+    def assert_absent(self, name: str) -> None:
+        if (self.dir / name).exists():
+            raise AssertionError(f"{name} is already in {self.dir}: a run left it, or Wine ships it now")
+
+    def remove(self) -> None:
+        for path in reversed(self.made):
+            path.rmdir() if path.is_dir() else path.unlink(missing_ok=True)
+        self.made.clear()
+
+    def __enter__(self) -> "SystemFiles":
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.remove()
 
 
 class LaunchAssertions:
@@ -52,12 +97,15 @@ class LaunchAssertions:
         return harness.wait_until(ready, 10, 0.1, f"process start {count} and its folder")
 
     def assert_system_runner(self, start: harness.ProcessStart, command: str) -> None:
+        self.assert_system_start(start, RUNNER, command)
+
+    def assert_system_start(self, start: harness.ProcessStart, program: str, command: str) -> None:
         line = self.program.trace_text().splitlines()[start.line - 1]
         self.assertEqual(start.cmdline, command, f"trace: {line}")
         self.assertEqual(start.final_cmdline, command)
         self.assertTrue(start.started and not start.truncated, line)
-        self.assertEqual((start.app or "").lower(), RUNNER.lower(), f"trace: {line}")
-        self.assertEqual((start.image or "").lower(), RUNNER.lower())
+        self.assertEqual((start.app or "").lower(), program.lower(), f"trace: {line}")
+        self.assertEqual((start.image or "").lower(), program.lower())
         self.assertEqual(start.cwd.lower().rstrip("\\"), SYSTEM_DIR.lower(),
                          f"current folder; trace: {line}")
 
@@ -85,14 +133,14 @@ class ClickTest(LaunchAssertions, harness.ProgramTestCase):
         sx, sy = self.window.client_to_screen(x, y)
         (self.desktop.double_click if double else self.desktop.click)(sx, sy)
 
-    def test_each_hotspot_starts_its_command_line(self) -> None:
+    def test_each_hotspot_starts_what_this_system_has(self) -> None:
         base = len(self.program.process_starts())
         for i, h in enumerate(spots.HOTSPOTS):
             with self.subTest(hotspot=h.control):
                 self.assertEqual(len(self.program.process_starts()), base + i,
                                  "an earlier click started more than one process")
                 self.click(i)
-                self.assert_system_runner(self.wait_start(base + i + 1), COMMANDS[h.applet])
+                self.assert_system_start(self.wait_start(base + i + 1), *ON_WINE[h.control])
                 self.end_applets()
         time.sleep(1)  # proves an absence: no click starts a second process late
         self.assertEqual(len(self.program.process_starts()), base + len(spots.HOTSPOTS))
@@ -100,8 +148,8 @@ class ClickTest(LaunchAssertions, harness.ProgramTestCase):
     def test_bare_picture_starts_nothing_and_a_double_click_one_process(self) -> None:
         base = len(self.program.process_starts())
         self.click(-1)
-        self.click(INDEX["imgKeys"], double=True)
-        self.assert_system_runner(self.wait_start(base + 1), COMMANDS[11])
+        self.click(INDEX["imgGlobe"], double=True)
+        self.assert_system_runner(self.wait_start(base + 1), COMMANDS[4])
         time.sleep(2)  # proves an absence: neither the bare click nor the double click starts more
         self.assertEqual(len(self.program.process_starts()), base + 1)
 
@@ -115,6 +163,38 @@ class ClickTest(LaunchAssertions, harness.ProgramTestCase):
         info = self.probe.process(start.pid)
         self.assertEqual((info["startup_flags"] & 1, info["show_window"]), (1, 5),
                          "not started with show state 5")
+
+    def test_mouse_without_main_cpl_opens_the_control_panel(self) -> None:
+        SystemFiles(harness.session().prefix).assert_absent("main.cpl")
+        base = len(self.program.process_starts())
+        self.click(INDEX["imgMouse"])
+        start = self.wait_start(base + 1)
+        self.assert_system_start(start, CONTROL, "control.exe")
+        panel = self.probe.wait_window("Wine Control Panel", 30, pid=start.pid)
+        self.assertTrue(panel.visible)
+        harness.wait_until(lambda: self.desktop.grab_array(panel.rect).std() > 10, 10, 0.2,
+                           "the Control Panel to paint")
+        self.screenshot("control-panel")  # kept with LUMENO_E2E_KEEP_LOGS=1
+
+    def test_the_modem_follows_what_the_system_directory_holds_at_each_click(self) -> None:
+        modem = INDEX["imgModem"]
+        files = SystemFiles(harness.session().prefix)
+        self.addCleanup(files.remove)
+        steps = [
+            ([], CONTROL, "control.exe"),                       # neither modem.cpl nor telephon.cpl
+            ([("telephon.cpl", True)], CONTROL, "control.exe"),  # a folder of that name is no file
+            ([("telephon.cpl", False)], RUNNER, TELEPHON),
+            ([("modem.cpl", False), ("telephon.cpl", False)], RUNNER, COMMANDS[7]),
+        ]
+        base = len(self.program.process_starts())
+        for n, (planted, program, command) in enumerate(steps, 1):
+            with self.subTest(planted=planted):
+                files.remove()
+                for name, folder in planted:
+                    files.add(name, folder)
+                self.click(modem)
+                self.assert_system_start(self.wait_start(base + n), program, command)
+                self.end_applets()
 
 
 # Leaves "<own path><suffix>" behind: proof that this file ran or was loaded.
@@ -142,8 +222,10 @@ int main() { mark(nullptr, ".ran"); return 0; }
 
 
 class PlantedFilesTest(LaunchAssertions, unittest.TestCase):
-    # The program copied next to a fake rundll32.exe and started in a folder that holds another
-    # one and a fake timedate.cpl: the clock's click must still reach the system's runner.
+    # The program copied next to a fake rundll32.exe and a modem.cpl, and started in a folder
+    # that holds another runner, a fake timedate.cpl and a modem.cpl: the clock's and the
+    # modem's clicks must still reach the system's own programs, and only the system directory
+    # says whether an applet's file is there.
 
     def setUp(self) -> None:
         if not shutil.which(COMPILER):
@@ -159,6 +241,8 @@ class PlantedFilesTest(LaunchAssertions, unittest.TestCase):
             harness.run([COMPILER, "-O1", "-s", "-static", str(source), *extra, "-o", str(folder / name)],
                         timeout=120)
         shutil.copy(self.beside / "rundll32.exe", self.cwd)
+        for folder in (self.beside, self.cwd):
+            shutil.copy(self.cwd / "timedate.cpl", folder / "modem.cpl")
         shutil.copy(harness.EXE, self.beside)
         self.sess = harness.session()
         self.probe = self.sess.probe()
@@ -192,15 +276,16 @@ class PlantedFilesTest(LaunchAssertions, unittest.TestCase):
 
         desktop = harness.Desktop(self.sess)
         desktop.move(window.rect.right + 10, window.client.top + 200)
-        x, y = spots.POINTS[INDEX["imgClock"]]
-        spots.glide_to(desktop, window, x, y)
-        desktop.click(*window.client_to_screen(x, y))
-        start = self.wait_start(1)
-        harness.wait_until(lambda: not (self.probe.process(start.pid) or {}).get("alive"), 15,
-                           0.2, "the runner to end")
-        time.sleep(0.5)  # proves an absence: no other process of the click leaves a marker late
+        for n, name in enumerate(("imgClock", "imgModem"), 1):
+            x, y = spots.POINTS[INDEX[name]]
+            spots.glide_to(desktop, window, x, y)
+            desktop.click(*window.client_to_screen(x, y))
+            start = self.wait_start(n)
+            # Neither timedate.cpl nor modem.cpl is in Wine's system directory.
+            self.assert_system_start(start, CONTROL, "control.exe")
+            self.program.stop_children()
+        time.sleep(0.5)  # proves an absence: no other process of the clicks leaves a marker late
         self.assertEqual(self.markers(), [], "a planted file ran or was loaded")
-        self.assert_system_runner(start, COMMANDS[2])
 
 
 if __name__ == "__main__":

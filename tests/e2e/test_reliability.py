@@ -7,9 +7,11 @@
 # same windows over the same backend, drives the same cycles with the messages input makes,
 # and counts its own handles before and after.
 #
-# The started applets get their .cpl files disabled through WINEDLLOVERRIDES, which they
-# inherit: each rundll32 then really starts and ends at once, without a window that would
-# take the next clicks.
+# Every classic .cpl file is put into the system directory for these runs, so each click
+# starts its classic line (Wine ships few of them, and the Control Panel that would start
+# instead opens a window), and the started applets get their .cpl files disabled through
+# WINEDLLOVERRIDES, which they inherit: each rundll32 then really starts and ends at once,
+# without a window that would take the next clicks.
 
 import json
 import os
@@ -24,10 +26,17 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "wine"))
 import harness  # noqa: E402
 
 import test_hotspots as spots  # noqa: E402
-from test_launching import COMMANDS  # noqa: E402
+from test_launching import CLASSIC_FILES, COMMANDS, SystemFiles  # noqa: E402
 
 HOTSPOTS, TARGETS, BLANK = spots.HOTSPOTS, spots.POINTS, spots.BARE_POINT
-NO_APPLETS = ",".join(sorted(set(re.findall(r"\w+\.cpl", " ".join(COMMANDS))))) + "=d"
+NO_APPLETS = ",".join(CLASSIC_FILES) + "=d"
+
+
+def add_classic_files(files: SystemFiles) -> SystemFiles:
+    for name in CLASSIC_FILES:
+        if not (files.dir / name).exists():
+            files.add(name)
+    return files
 
 
 def rss_kb(pid: int) -> int:
@@ -74,6 +83,7 @@ class Checks:
 class RealProgramTest(Checks, harness.ProgramTestCase):
     @classmethod
     def setUpClass(cls) -> None:
+        cls.addClassCleanup(add_classic_files(SystemFiles(harness.session().prefix)).remove)
         with_overrides(harness.session(), NO_APPLETS, super().setUpClass)
 
     @classmethod
@@ -173,6 +183,7 @@ class WithoutRundll32Test(Checks, unittest.TestCase):
             copy_prefix(sess.prefix, scratch)
             (scratch / "drive_c/windows/system32/rundll32.exe").unlink()
             sess.env["WINEPREFIX"] = str(scratch)
+            add_classic_files(SystemFiles(scratch))  # each click tries the runner; the copy goes after
             harness.run([sess.wineserver, "-p60"], timeout=20, env=sess.env, check=False)
             program = harness.Program(sess=sess).start()
             w = program.wait_main_window()
@@ -207,6 +218,7 @@ class ObjectCountTest(unittest.TestCase):
         sess.kill_all_wine()
         # Wine's own start (its services, the desktop) is over before the counted run begins.
         sess.probe().windows()
+        self.addCleanup(add_classic_files(SystemFiles(sess.prefix)).remove)
         program = with_overrides(sess, NO_APPLETS, harness.Program(
             harness.INPROC, args=["soak", "300", "20000", "50"], trace="+pid,+process", sess=sess).start)
         try:
