@@ -49,14 +49,8 @@ void Label::resetToDesign()
     const Design& d = design_;
     placeAsDesigned(d);
     caption_ = d.caption;
-    font_ = d.font;
     foreColor_ = d.foreColor;
-    backColor_ = d.backColor;
-    opaque_ = d.opaque;
-    alignment_ = d.alignment;
     autoSize_ = d.autoSize;
-    wordWrap_ = d.wordWrap;
-    border_ = d.border;
     visible_ = d.visible;
     toolTip_ = d.toolTip;
     mouseIcon_ = d.mouseIcon;
@@ -95,14 +89,14 @@ void Label::fitToText()
 {
     if (!autoSize_ || !container_)
         return;
-    const int edge = border_ == LabelBorder::Sunken ? 4 : 0;
+    const int edge = design_.border == LabelBorder::Sunken ? 4 : 0;
     Backend& b = backend();
-    if (wordWrap_) {
+    if (design_.wordWrap) {
         const int wrap = container_->PixelsX(width_) - edge;
-        const SizePx s = b.measureText(caption_, font_, wrap > 0 ? wrap : 1);
+        const SizePx s = b.measureText(caption_, design_.font, wrap > 0 ? wrap : 1);
         Move(left_, top_, width_, container_->ScaleY(s.cy + edge));
     } else {
-        const SizePx s = b.measureText(caption_, font_, 0);
+        const SizePx s = b.measureText(caption_, design_.font, 0);
         Move(left_, top_, container_->ScaleX(s.cx + edge), container_->ScaleY(s.cy + edge));
     }
 }
@@ -110,14 +104,14 @@ void Label::fitToText()
 void Label::paint(Canvas& canvas) const
 {
     RectPx r = pixelRect();
-    if (opaque_)
-        canvas.fill(r, backColor_);
-    if (border_ == LabelBorder::Sunken) {
+    if (design_.opaque)
+        canvas.fill(r, design_.backColor);
+    if (design_.border == LabelBorder::Sunken) {
         canvas.sunkenEdge(r);
         r = r.inflated(-2);
     }
     if (!caption_.empty())
-        canvas.text(r, caption_, font_, foreColor_, alignment_, true);
+        canvas.text(r, caption_, design_.font, foreColor_, design_.alignment, true);
 }
 
 // ---- Image ----
@@ -125,7 +119,6 @@ void Label::paint(Canvas& canvas) const
 void Image::resetToDesign()
 {
     placeAsDesigned(design_);
-    stretch_ = design_.stretch;
     visible_ = design_.visible;
     picture_.reset();
     invalidate();
@@ -139,7 +132,7 @@ void Image::SetPicture(PicturePtr p)
         return;
     invalidate();
     picture_ = std::move(p);
-    if (picture_ && !stretch_ && container_) {
+    if (picture_ && !design_.stretch && container_) {
         const SizePx s = picture_->size();
         Move(left_, top_, container_->ScaleX(s.cx), container_->ScaleY(s.cy));
     }
@@ -151,7 +144,7 @@ void Image::paint(Canvas& canvas) const
     if (!picture_)
         return;
     const RectPx r = pixelRect();
-    if (stretch_) {
+    if (design_.stretch) {
         canvas.picture(*picture_, r);
     } else {
         const SizePx s = picture_->size();

@@ -109,7 +109,7 @@ public:
     void SetAutoSize(bool on);
     Color ForeColor() const { return foreColor_; }
     void SetForeColor(Color c);
-    const Font& GetFont() const { return font_; }
+    const Font& GetFont() const { return design_.font; }
 
     void paint(Canvas& canvas) const override;
     void resetToDesign() override;
@@ -119,14 +119,8 @@ private:
     void fitToText();
     Design design_;
     std::string caption_;
-    Font font_;
     Color foreColor_ = SysColor::ButtonText;
-    Color backColor_ = SysColor::ButtonFace;
-    bool opaque_ = true;
-    Align alignment_ = Align::Left;
     bool autoSize_ = false;
-    bool wordWrap_ = false;
-    LabelBorder border_ = LabelBorder::None;
 };
 
 struct ImageDesign {
@@ -152,7 +146,6 @@ public:
 private:
     Design design_;
     PicturePtr picture_;
-    bool stretch_ = false;
 };
 
 struct ShapeDesign {
