@@ -60,9 +60,12 @@ void Label::resetToDesign()
     visible_ = d.visible;
     toolTip_ = d.toolTip;
     mouseIcon_ = d.mouseIcon;
+    access_ = d.access;
     fitToText();
     invalidate();
 }
+
+std::string Label::AccessibleName() const { return access_.name.empty() ? caption_ : access_.name; }
 
 void Label::SetCaption(std::string s)
 {
@@ -125,6 +128,7 @@ void Label::paint(Canvas& canvas) const
 void Image::resetToDesign()
 {
     placeAsDesigned(design_);
+    access_ = design_.access;
     stretch_ = design_.stretch;
     visible_ = design_.visible;
     picture_.reset();

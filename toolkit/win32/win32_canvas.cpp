@@ -64,6 +64,16 @@ void Win32Canvas::pushClip(RectPx r)
 
 void Win32Canvas::popClip() { RestoreDC(dc_, -1); }
 
+void Win32Canvas::focusRect(RectPx r)
+{
+    // Drawn with the text and background colours it inverts against: black ones keep the dots
+    // visible on every picture.
+    const RECT rc = toRect(r);
+    SetTextColor(dc_, RGB(0, 0, 0));
+    SetBkColor(dc_, RGB(255, 255, 255));
+    DrawFocusRect(dc_, &rc);
+}
+
 void Win32Canvas::picture(const Picture& p, RectPx dest)
 {
     static_cast<const Win32Picture&>(p).draw(dc_, dest);
