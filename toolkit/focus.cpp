@@ -3,6 +3,7 @@
 #include "container.h"
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
 
 namespace tk {
 

@@ -66,8 +66,8 @@ void Win32Canvas::popClip() { RestoreDC(dc_, -1); }
 
 void Win32Canvas::focusRect(RectPx r)
 {
-    // Drawn with the text and background colours it inverts against: black ones keep the dots
-    // visible on every picture.
+    // Its dots are the DC's text and background colours combined by XOR: black and white make
+    // them invert what lies under them, as the system draws them, whatever text drew before.
     const RECT rc = toRect(r);
     SetTextColor(dc_, RGB(0, 0, 0));
     SetBkColor(dc_, RGB(255, 255, 255));
