@@ -6,7 +6,8 @@ packages=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 fonts-wine fonts-liberation2 fonts-dejavu-core fonts-roboto-unhinted
   xvfb xdotool x11-utils imagemagick
-  python3 python3-pil python3-numpy python3-pefile libjpeg-turbo-progs clang-14
+  python3 python3-pil python3-numpy python3-pefile libjpeg-turbo-progs
+  clang-14 libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -150,6 +150,7 @@ public:
     using Container::Add;       // its own controls, as a form adds its
     using Container::MouseMove; // the box's own event, for the pointer over none of its controls
     void resetToDesign() override; // itself and its controls
+    const Container* describedContents() const override { return this; }
 
     void attach(NativeWindow& parent); // the parent's window now exists
     int borderPixels() const;

@@ -64,6 +64,9 @@ public:
         name_ = std::move(name);
     }
     virtual void resetToDesign() = 0; // at each load of the window
+    // For the debug description: a caption to show, the controls held inside.
+    virtual const std::string* describedCaption() const { return nullptr; }
+    virtual const Container* describedContents() const { return nullptr; }
     Container* container() const { return container_; }
     RectPx pixelRect() const; // in the container's client pixels
     virtual void paint(Canvas&) const {}
@@ -124,6 +127,7 @@ public:
 
     void paint(Canvas& canvas) const override;
     void resetToDesign() override;
+    const std::string* describedCaption() const override { return &caption_; }
 
 private:
     void fitToText();

@@ -18,11 +18,11 @@ void Container::describe(std::string& out, int depth) const
         out += std::string(std::size_t(depth) * 2, ' ') + c->Name() + ' ' + std::to_string(r.left) + ',' +
                std::to_string(r.top) + ' ' + std::to_string(r.width()) + 'x' + std::to_string(r.height()) +
                (c->Visible() ? "" : " hidden");
-        if (const auto* label = dynamic_cast<const Label*>(c))
-            out += " \"" + label->Caption() + "\"";
+        if (const std::string* caption = c->describedCaption())
+            out += " \"" + *caption + "\"";
         out += '\n';
-        if (const auto* box = dynamic_cast<const PictureBox*>(c))
-            box->describe(out, depth + 1);
+        if (const Container* inner = c->describedContents())
+            inner->describe(out, depth + 1);
     }
 }
 

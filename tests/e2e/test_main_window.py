@@ -153,7 +153,7 @@ class MainWindowFrameTest(harness.ProgramTestCase):
                  lambda r, bar: d.drag(r.right - 1, r.bottom - 1, r.right + 120, r.bottom + 120))):
             w = self.main_window()
             attempt(w.rect, w.client.top - w.rect.top)
-            time.sleep(0.5)
+            time.sleep(0.5)  # proves an absence: a resize would have happened by now
             now = self.main_window()
             self.assertFalse(now.zoomed, f"{what} maximised the window")
             self.assertEqual((now.client.width, now.client.height, now.rect.width, now.rect.height),

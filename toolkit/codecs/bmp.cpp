@@ -9,7 +9,9 @@ Image decodeBmp(Bytes f)
     auto le32 = [&](std::size_t o) { return std::int32_t(f[o] | f[o + 1] << 8 | f[o + 2] << 16 | unsigned(f[o + 3]) << 24); };
     auto le16 = [&](std::size_t o) { return int(f[o] | f[o + 1] << 8); };
     constexpr int kBiRgb = 0;
-    if (f.size() < 54 || f[0] != 'B' || f[1] != 'M' || le16(28) != 24 || le32(30) != kBiRgb)
+    // The info header (40 bytes or a later, longer one) has the fields read here; the older
+    // 12-byte one has them elsewhere.
+    if (f.size() < 54 || f[0] != 'B' || f[1] != 'M' || le32(14) < 40 || le16(28) != 24 || le32(30) != kBiRgb)
         return {};
     const std::int32_t w = le32(18), signedHeight = le32(22);
     if (w <= 0 || signedHeight == 0 || signedHeight == INT32_MIN)

@@ -1,5 +1,6 @@
 // GIF87a and GIF89a: the first image of the file at its own size, with the graphic control
-// extension's transparent index. Pixels the data stops short of are left transparent.
+// extension's transparent index. Image data that stops short of the last pixel, cut off or
+// ended early, is refused as other readers refuse it.
 #include "image.h"
 #include <array>
 
@@ -142,6 +143,8 @@ Image decodeGif(Bytes f)
         if (minCodeSize < 2 || minCodeSize > 8 || !readSubBlocks(f, pos, &data))
             return {};
         const std::vector<std::uint8_t> indices = decompress(data, minCodeSize, std::size_t(w) * h);
+        if (indices.size() < std::size_t(w) * h)
+            return {};
         const auto& palette = haveLocal ? local : global;
         Image image{w, h, std::vector<std::uint32_t>(std::size_t(w) * h)};
         // Interlaced rows arrive as every 8th from 0, every 8th from 4, every 4th from 2, then the odd ones.

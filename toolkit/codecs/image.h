@@ -5,8 +5,9 @@
 // out of the program's start.
 //
 // Pixels are premultiplied 0xAARRGGBB, rows top-down, width * height of them. A file that is
-// malformed, unsupported or larger than kMaxPixels gives an empty Image; no read ever goes past
-// the span, whatever the bytes say.
+// malformed, unsupported, cut short or larger than kMaxPixels gives an empty Image: no picture
+// is ever made up in part. No read ever goes past the span, whatever the bytes say, and the
+// work and memory a file can cost are bounded by kMaxPixels and its own size.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -23,8 +24,9 @@ struct Image {
     bool empty() const { return pixels.empty(); }
 };
 
-// Guards the allocations a forged header could ask for.
-constexpr std::size_t kMaxPixels = std::size_t(1) << 24;
+// Guards the allocations a forged header could ask for: ample for anything the program shows
+// (its largest picture is 425 x 331).
+constexpr std::size_t kMaxPixels = std::size_t(1) << 22;
 
 using Bytes = std::span<const std::uint8_t>;
 

@@ -1,6 +1,7 @@
-// JPEG: baseline and progressive Huffman coding, 8-bit samples, grey or YCbCr with any whole
-// sampling ratio, restart intervals. Every scan is decoded into per-component coefficients; the
-// picture is built once all scans are in. The inverse DCT, the chroma upsampling and the colour
+// JPEG: baseline and progressive Huffman coding, 8-bit samples, grey, YCbCr or RGB with any
+// whole sampling ratio, restart intervals. Every scan is decoded into per-component
+// coefficients; the picture is built once all scans are in. Data that stops inside a scan, and
+// a scan out of turn, refuse the file. The inverse DCT, the chroma upsampling and the colour
 // conversion use the integer forms of the common reference decoder, so the pixels are the ones
 // other programs show.
 #include "image.h"
@@ -64,12 +65,16 @@ bool buildHuffman(Huffman& h, const std::uint8_t* counts, const std::uint8_t* sy
 }
 
 // Reads the entropy-coded bytes of a scan, removing the stuffed zero after 0xFF, through a
-// buffer of up to 64 bits. At a marker or the end of the file it feeds zero bits and stays put.
+// buffer of up to 64 bits. At a marker or the end of the file it feeds zero bits and stays put;
+// those may be looked ahead at, but a decode that takes one has run out of data.
 class BitReader {
 public:
     BitReader(Bytes f, std::size_t pos) : f_(f), pos_(pos) {}
 
     std::size_t position() const { return pos_; } // never past the next marker
+
+    // Some of the zero bits fed past the data were taken: the interval or scan is cut short.
+    bool overrun() const { return count_ < padding_; }
 
     int bit() { return bits(1); }
 
@@ -114,6 +119,7 @@ public:
     {
         buffer_ = 0;
         count_ = 0;
+        padding_ = 0;
         atMarker_ = false;
         if (pos_ + 1 < f_.size() && f_[pos_] == 0xFF && (f_[pos_ + 1] & 0xF8) == 0xD0)
             pos_ += 2;
@@ -122,18 +128,19 @@ public:
 private:
     std::uint8_t nextByte()
     {
-        if (atMarker_ || pos_ >= f_.size())
-            return 0;
-        const std::uint8_t b = f_[pos_];
-        if (b != 0xFF) {
-            ++pos_;
-            return b;
-        }
-        if (pos_ + 1 < f_.size() && f_[pos_ + 1] == 0) {
-            pos_ += 2;
-            return 0xFF;
+        if (!atMarker_ && pos_ < f_.size()) {
+            const std::uint8_t b = f_[pos_];
+            if (b != 0xFF) {
+                ++pos_;
+                return b;
+            }
+            if (pos_ + 1 < f_.size() && f_[pos_ + 1] == 0) {
+                pos_ += 2;
+                return 0xFF;
+            }
         }
         atMarker_ = true;
+        padding_ += 8;
         return 0;
     }
 
@@ -158,6 +165,7 @@ private:
     std::size_t pos_;
     std::uint64_t buffer_ = 0; // the next bit is the top one
     int count_ = 0;
+    int padding_ = 0; // how many of the last count_ bits were fed past the data
     bool atMarker_ = false;
 };
 
@@ -167,6 +175,8 @@ struct Component {
     int blocksPerLine = 0, blocksPerColumn = 0; // allocated, whole MCUs
     std::vector<std::int16_t> coefs;           // 64 per block, natural order
     int dcPred = 0, dcTable = 0, acTable = 0;
+    // Per zig-zag position, the point transform of the last scan that coded it; -1 before any.
+    std::array<std::int8_t, 64> precision{};
 
     std::int16_t* block(int row, int col) { return &coefs[(std::size_t(row) * blocksPerLine + col) * 64]; }
     const std::int16_t* block(int row, int col) const { return &coefs[(std::size_t(row) * blocksPerLine + col) * 64]; }
@@ -177,6 +187,9 @@ struct Scan {
     int count = 0;
     int ss = 0, se = 63, ah = 0, al = 0;
 };
+
+// Encoders write about ten scans, and each can cost a pass over every block of the picture.
+constexpr int kMaxScans = 100;
 
 class Decoder {
 public:
@@ -196,12 +209,15 @@ private:
     std::vector<std::uint8_t> samples(const Component& c) const;
     Image picture();
 
+    bool rgb() const;
     int be16(std::size_t o) const { return f_[o] << 8 | f_[o + 1]; }
 
     Bytes f_;
     bool haveFrame_ = false, progressive_ = false;
     int width_ = 0, height_ = 0, hMax_ = 1, vMax_ = 1, mcusPerLine_ = 0, mcusPerColumn_ = 0;
-    int restartInterval_ = 0, eobRun_ = 0, scansDecoded_ = 0;
+    int restartInterval_ = 0, eobRun_ = 0, scans_ = 0;
+    bool sawJfif_ = false;
+    int adobeTransform_ = -1; // -1: no Adobe marker
     std::vector<Component> comps_;
     std::array<std::array<std::uint16_t, 64>, 4> quant_{};
     std::array<bool, 4> quantDefined_{};
@@ -233,6 +249,11 @@ bool Decoder::readFrame(std::size_t at, std::size_t len, bool progressive)
     }
     mcusPerLine_ = (width_ + 8 * hMax_ - 1) / (8 * hMax_);
     mcusPerColumn_ = (height_ + 8 * vMax_ - 1) / (8 * vMax_);
+    // Every block of every component takes at least one bit in its first scan, so a file too
+    // short for that is cut short whatever it says. The store, whole MCUs of coefficients (2
+    // bytes each) and later of samples (1 byte), stays within 4 samples a pixel: with the
+    // picture itself, under 70 MB.
+    std::size_t leastBits = 0, stored = 0;
     for (Component& c : comps_) {
         if (hMax_ % c.h || vMax_ % c.v)
             return false; // fractional sampling ratios are not used in practice
@@ -240,7 +261,14 @@ bool Decoder::readFrame(std::size_t at, std::size_t len, bool progressive)
         c.height = (height_ * c.v + vMax_ - 1) / vMax_;
         c.blocksPerLine = mcusPerLine_ * c.h;
         c.blocksPerColumn = mcusPerColumn_ * c.v;
+        leastBits += std::size_t((c.width + 7) / 8) * std::size_t((c.height + 7) / 8);
+        stored += std::size_t(c.blocksPerLine) * std::size_t(c.blocksPerColumn) * 64;
+    }
+    if (leastBits > (f_.size() - at) * 8 || stored > 4 * kMaxPixels)
+        return false;
+    for (Component& c : comps_) {
         c.coefs.assign(std::size_t(c.blocksPerLine) * c.blocksPerColumn * 64, 0);
+        c.precision.fill(-1);
     }
     progressive_ = progressive;
     haveFrame_ = true;
@@ -293,7 +321,7 @@ bool Decoder::readScanHeader(std::size_t at, std::size_t len, Scan& scan)
     for (int i = 0; i < scan.count; ++i) {
         const std::size_t o = at + 1 + 2 * std::size_t(i);
         auto it = std::find_if(comps_.begin(), comps_.end(), [&](const Component& c) { return c.id == f_[o]; });
-        if (it == comps_.end())
+        if (it == comps_.end() || std::find(scan.comps.begin(), scan.comps.begin() + i, &*it) != scan.comps.begin() + i)
             return false;
         it->dcTable = f_[o + 1] >> 4;
         it->acTable = f_[o + 1] & 15;
@@ -306,12 +334,30 @@ bool Decoder::readScanHeader(std::size_t at, std::size_t len, Scan& scan)
     scan.se = f_[o + 1];
     scan.ah = f_[o + 2] >> 4;
     scan.al = f_[o + 2] & 15;
-    if (!progressive_)
-        return scan.ss == 0 && scan.se == 63 && scan.ah == 0 && scan.al == 0;
-    // Progressive: DC scans alone, AC scans one component at a time.
-    if (scan.ss > scan.se || scan.se > 63 || scan.al > 13 || scan.ah > 13 || (scan.ss == 0) != (scan.se == 0) ||
-        (scan.ss > 0 && scan.count != 1))
+    if (!progressive_) {
+        if (scan.ss != 0 || scan.se != 63 || scan.ah != 0 || scan.al != 0)
+            return false;
+    } else if (scan.ss > scan.se || scan.se > 63 || scan.al > 13 || (scan.ah != 0 && scan.al != scan.ah - 1) ||
+               (scan.ss == 0) != (scan.se == 0) || (scan.ss > 0 && scan.count != 1)) {
+        // Progressive: DC scans alone, AC scans one component at a time, each refinement one
+        // bit more.
         return false;
+    }
+    // Each coefficient is coded once and then refined bit by bit, its DC before its AC: a scan
+    // that codes again what an earlier one finished, or out of turn, is refused rather than
+    // decoded (it would only cost time).
+    for (int i = 0; i < scan.count; ++i) {
+        const auto& done = scan.comps[std::size_t(i)]->precision;
+        if (scan.ss > 0 && done[0] < 0)
+            return false;
+        for (int k = scan.ss; k <= scan.se; ++k)
+            if (scan.ah == 0 ? done[std::size_t(k)] >= 0 : done[std::size_t(k)] != scan.ah)
+                return false;
+    }
+    for (int i = 0; i < scan.count; ++i) {
+        auto& done = scan.comps[std::size_t(i)]->precision;
+        std::fill(done.begin() + scan.ss, done.begin() + scan.se + 1, std::int8_t(scan.al));
+    }
     return true;
 }
 
@@ -443,7 +489,8 @@ bool Decoder::decodeBlock(const Scan& scan, Component& c, std::int16_t* block, B
     return scan.ah == 0 ? decodeAcFirst(scan, c, block, in) : decodeAcRefine(scan, c, block, in);
 }
 
-// Decodes the entropy-coded data from `at`; returns where the next marker is, 0 on failure.
+// Decodes the entropy-coded data from `at`; returns where the next marker is, 0 on failure,
+// which includes data that stops before the scan's last unit.
 std::size_t Decoder::decodeScan(const Scan& scan, std::size_t at)
 {
     for (int i = 0; i < scan.count; ++i) {
@@ -473,15 +520,17 @@ std::size_t Decoder::decodeScan(const Scan& scan, std::size_t at)
         if (single) {
             if (!decodeBlock(scan, first, first.block(row, col), in))
                 return 0;
-            continue;
+        } else {
+            for (int i = 0; i < scan.count; ++i) {
+                Component& c = *scan.comps[std::size_t(i)];
+                for (int y = 0; y < c.v; ++y)
+                    for (int x = 0; x < c.h; ++x)
+                        if (!decodeBlock(scan, c, c.block(row * c.v + y, col * c.h + x), in))
+                            return 0;
+            }
         }
-        for (int i = 0; i < scan.count; ++i) {
-            Component& c = *scan.comps[std::size_t(i)];
-            for (int y = 0; y < c.v; ++y)
-                for (int x = 0; x < c.h; ++x)
-                    if (!decodeBlock(scan, c, c.block(row * c.v + y, col * c.h + x), in))
-                        return 0;
-        }
+        if (in.overrun())
+            return 0;
     }
     // The next marker: skip padding, stuffed bytes and stray restart markers.
     std::size_t p = in.position();
@@ -614,11 +663,25 @@ private:
     std::vector<int> sums_; // one column repeated at each end
 };
 
+// Three components are YCbCr unless the file says RGB, as the reference decoder reads it: a
+// JFIF marker means YCbCr, else an Adobe marker's transform 0 means RGB, else component ids
+// 'R', 'G', 'B' do.
+bool Decoder::rgb() const
+{
+    if (comps_.size() != 3 || sawJfif_)
+        return false;
+    if (adobeTransform_ >= 0)
+        return adobeTransform_ == 0;
+    return comps_[0].id == 'R' && comps_[1].id == 'G' && comps_[2].id == 'B';
+}
+
 Image Decoder::picture()
 {
+    // A component none of whose scans came leaves a picture without it: damaged.
     for (const Component& c : comps_)
-        if (!quantDefined_[std::size_t(c.quant)])
+        if (!quantDefined_[std::size_t(c.quant)] || c.precision[0] < 0)
             return {};
+    const bool rgb = this->rgb();
     Image image{width_, height_, std::vector<std::uint32_t>(std::size_t(width_) * height_)};
     // Row by row, so that no full-size plane is ever held.
     std::vector<Upsampler> planes;
@@ -631,18 +694,22 @@ Image Decoder::picture()
         for (std::size_t i = 0; i < planes.size(); ++i)
             planes[i].row(y, width_, rows[i].data());
         std::uint32_t* out = &image.pixels[std::size_t(y) * width_];
-        for (int x = 0; x < width_; ++x) {
-            const int luma = rows[0][std::size_t(x)];
-            if (planes.size() == 1) {
-                out[x] = 0xFF000000u | std::uint32_t(luma) * 0x010101u;
-                continue;
-            }
+        const std::uint8_t *c0 = rows[0].data(), *c1 = rows[1].data(), *c2 = rows[2].data();
+        if (planes.size() == 1) {
+            for (int x = 0; x < width_; ++x)
+                out[x] = 0xFF000000u | std::uint32_t(c0[x]) * 0x010101u;
+        } else if (rgb) {
+            for (int x = 0; x < width_; ++x)
+                out[x] = 0xFF000000u | std::uint32_t(c0[x]) << 16 | std::uint32_t(c1[x]) << 8 | c2[x];
+        } else {
             // YCbCr to RGB in 16-bit fixed point, rounded as the reference decoder rounds.
-            const int cb = rows[1][std::size_t(x)] - 128, cr = rows[2][std::size_t(x)] - 128;
-            const int r = std::clamp(luma + ((91881 * cr + 32768) >> 16), 0, 255);
-            const int g = std::clamp(luma + ((-22554 * cb - 46802 * cr + 32768) >> 16), 0, 255);
-            const int b = std::clamp(luma + ((116130 * cb + 32768) >> 16), 0, 255);
-            out[x] = 0xFF000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
+            for (int x = 0; x < width_; ++x) {
+                const int luma = c0[x], cb = c1[x] - 128, cr = c2[x] - 128;
+                const int r = std::clamp(luma + ((91881 * cr + 32768) >> 16), 0, 255);
+                const int g = std::clamp(luma + ((-22554 * cb - 46802 * cr + 32768) >> 16), 0, 255);
+                const int b = std::clamp(luma + ((116130 * cb + 32768) >> 16), 0, 255);
+                out[x] = 0xFF000000u | std::uint32_t(r) << 16 | std::uint32_t(g) << 8 | std::uint32_t(b);
+            }
         }
     }
     return image;
@@ -685,10 +752,17 @@ Image Decoder::run()
             break;
         case 0xDA: {
             Scan scan;
-            ok = readScanHeader(body, bodyLen, scan) && (pos = decodeScan(scan, pos)) != 0;
-            scansDecoded_ += ok;
+            ok = ++scans_ <= kMaxScans && readScanHeader(body, bodyLen, scan) && (pos = decodeScan(scan, pos)) != 0;
             break;
         }
+        case 0xE0:
+            if (bodyLen >= 14 && std::equal(&f_[body], &f_[body] + 5, "JFIF\0"))
+                sawJfif_ = true;
+            break;
+        case 0xEE:
+            if (bodyLen >= 12 && std::equal(&f_[body], &f_[body] + 5, "Adobe"))
+                adobeTransform_ = f_[body + 11];
+            break;
         default:
             // Other frame types (lossless, hierarchical, arithmetic coding) are not supported;
             // application data and comments are skipped.
@@ -698,8 +772,9 @@ Image Decoder::run()
         if (!ok)
             return {};
     }
-    // A file cut short still shows what its complete scans hold, as browsers do.
-    return scansDecoded_ > 0 ? picture() : Image{};
+    // A progressive file cut between scans still shows what its complete scans hold, as
+    // browsers do, once every component has had one.
+    return haveFrame_ ? picture() : Image{};
 }
 
 } // namespace

@@ -674,6 +674,20 @@ class Probe:
         rc, _ = self.call(*args, timeout=timeout + 30)
         return rc == 0
 
+    def wait_foreground(self, caption: str, timeout: float = 10,
+                        pid: Optional[int] = None) -> Window:
+        """That window once it is Windows' foreground window, the one keys go to.
+
+        X's focus says nothing here: it stays on Wine's desktop window.
+        """
+        args: list[object] = ["front", caption, timeout]
+        if pid:
+            args.append(pid)
+        rc, data = self.call(*args, timeout=timeout + 30)
+        if rc != 0 or data is None:
+            raise HarnessError(f"window {caption!r} not in the foreground within {timeout}s")
+        return Window.from_json(data)
+
     def info(self, hwnd: int) -> Optional[Window]:
         rc, data = self.call("info", hwnd)
         return Window.from_json(data) if rc == 0 and data else None
@@ -714,6 +728,74 @@ class Probe:
     def terminate(self, pid: int) -> bool:
         rc, _ = self.call("terminate", pid)
         return rc == 0
+
+
+class ProbeServer(Probe):
+    """One wprobe serving many calls: for loops that ask Windows each time, where a Wine process
+    start per call would be most of the time. Use it in a with block; a call that fails or
+    times out ends it.
+    """
+
+    def __init__(self, sess: Session, exe: Path = PROBE) -> None:
+        super().__init__(sess, exe)
+        env = dict(sess.env, WINEDEBUG="-all")
+        self.proc = subprocess.Popen([sess.wine, str(self.exe), "serve"], env=env,
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
+        self._pending = b""
+
+    def call(self, *args: object, timeout: float = 30, attempts: int = 1) -> tuple[int, object]:
+        words = [str(a) for a in args]
+        if any(c in w for w in words for c in "\t\r\n"):
+            raise HarnessError(f"wprobe serve cannot take {words!r}")
+        try:
+            self.proc.stdin.write(("\t".join(words) + "\n").encode())
+            self.proc.stdin.flush()
+            line = self._read_line(timeout)
+        except (OSError, HarnessError) as e:
+            self.close()
+            raise HarnessError(f"wprobe serve {' '.join(words)}: {e}") from e
+        rc, _, out = line.decode(errors="replace").partition("\t")
+        return int(rc), json.loads(out)
+
+    def _read_line(self, timeout: float) -> bytes:
+        deadline = time.monotonic() + timeout
+        fd = self.proc.stdout.fileno()
+        while b"\n" not in self._pending:
+            left = deadline - time.monotonic()
+            if left <= 0:
+                raise HarnessError(f"no answer in {timeout}s")
+            ready, _, _ = select.select([fd], [], [], left)
+            if ready:
+                chunk = os.read(fd, 65536)
+                if not chunk:
+                    raise HarnessError(f"ended (code {self.proc.poll()})")
+                self._pending += chunk
+        line, _, self._pending = self._pending.partition(b"\n")
+        return line
+
+    def close(self) -> None:
+        if self.proc.poll() is None:
+            try:
+                self.proc.stdin.close()  # end of input ends it
+            except OSError:
+                pass
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(timeout=10)
+        for f in (self.proc.stdin, self.proc.stdout):
+            try:
+                f.close()
+            except OSError:
+                pass
+
+    def __enter__(self) -> "ProbeServer":
+        return self
+
+    def __exit__(self, *_: object) -> None:
+        self.close()
 
 
 # --------------------------------------------------------------------------
@@ -1103,6 +1185,11 @@ class ProgramTestCase(unittest.TestCase):
         """Starts every class on an empty desktop."""
         if cls.probe.windows():
             session().kill_all_wine()
+
+    def to_front(self) -> Window:
+        """Clicks the main window's caption, then waits until Windows gives it the keyboard."""
+        self.desktop.click(self.window.rect.left + 200, self.window.rect.top + 8)
+        return self.probe.wait_foreground(self.caption, 10, self.program.win_pid)
 
     def main_window(self) -> Window:
         """The main window as it is now."""

@@ -6,6 +6,8 @@
 //   wprobe windows                         visible top-level windows
 //   wprobe wait <caption> <seconds> [pid]  wait for a visible top-level window
 //   wprobe gone <caption> <seconds> [pid]  wait until no such window is left
+//   wprobe front <caption> <seconds> [pid] wait until such a window is the
+//                                          foreground window (has the keyboard)
 //   wprobe info <hwnd>                     one window, visible or not
 //   wprobe children <hwnd>                 all descendants with class and text
 //   wprobe click-button <hwnd> <text>      BM_CLICK the descendant button
@@ -17,6 +19,10 @@
 //                                          what face GDI really picks
 //   wprobe process <pid>                   a live process's start parameters
 //   wprobe terminate <pid>                 end one process by its Windows pid
+//   wprobe serve                           the commands above from stdin, one a
+//                                          line, arguments separated by tabs;
+//                                          each answered with one line: the
+//                                          exit status, a tab, the JSON
 //
 // Window handles are printed and read as decimal integers. Another process's
 // menus cannot be read under Wine, so nothing here tries.
@@ -24,6 +30,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -194,7 +201,14 @@ std::vector<HWND> Matching(const std::wstring& caption, long long pid) {
     return found;
 }
 
+// While serving, the one line a command prints is kept here for its answer.
+std::string* g_answer = nullptr;
+
 void Print(const std::string& s) {
+    if (g_answer) {
+        *g_answer += s;
+        return;
+    }
     std::string line = s + "\n";
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     DWORD written = 0;
@@ -202,8 +216,8 @@ void Print(const std::string& s) {
 }
 
 int Usage() {
-    Print("{\"error\":\"usage: wprobe windows|wait|gone|info|children|click-button|close|"
-          "cursor|foreground|screen|font|process|terminate ...\"}");
+    Print("{\"error\":\"usage: wprobe windows|wait|gone|front|info|children|click-button|close|"
+          "cursor|foreground|screen|font|process|terminate|serve ...\"}");
     return 2;
 }
 
@@ -227,7 +241,9 @@ int CmdWindows() {
     return 0;
 }
 
-int CmdWait(int argc, char** argv, bool wantGone) {
+enum class Until { Shown, Gone, Front };
+
+int CmdWait(int argc, char** argv, Until until) {
     if (argc < 4) return Usage();
     std::wstring caption = Widen(argv[2]);
     DWORD ms = 0;
@@ -237,18 +253,28 @@ int CmdWait(int argc, char** argv, bool wantGone) {
     DWORD start = GetTickCount();
     for (;;) {
         auto found = Matching(caption, pid);
-        if (!wantGone && !found.empty()) {
+        if (until == Until::Shown && !found.empty()) {
             Print(WindowJson(found.front(), false));
             return 0;
         }
-        if (wantGone && found.empty()) {
+        if (until == Until::Gone && found.empty()) {
             Print("{\"gone\":true}");
             return 0;
         }
+        if (until == Until::Front) {
+            // Keys go to the foreground window's thread, whatever X says has the focus.
+            HWND front = GetForegroundWindow();
+            for (HWND h : found) {
+                if (h == front) {
+                    Print(WindowJson(h, false));
+                    return 0;
+                }
+            }
+        }
         if (GetTickCount() - start >= ms) break;
-        Sleep(50);
+        Sleep(20);
     }
-    Print(wantGone ? "{\"gone\":false}" : "null");
+    Print(until == Until::Gone ? "{\"gone\":false}" : "null");
     return 1;
 }
 
@@ -543,12 +569,13 @@ int CmdTerminate(int argc, char** argv) {
     return done ? 0 : 1;
 }
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     if (argc < 2) return Usage();
     std::string cmd = argv[1];
     if (cmd == "windows") return CmdWindows();
-    if (cmd == "wait") return CmdWait(argc, argv, false);
-    if (cmd == "gone") return CmdWait(argc, argv, true);
+    if (cmd == "wait") return CmdWait(argc, argv, Until::Shown);
+    if (cmd == "gone") return CmdWait(argc, argv, Until::Gone);
+    if (cmd == "front") return CmdWait(argc, argv, Until::Front);
     if (cmd == "info") return CmdInfo(argc, argv);
     if (cmd == "children") return CmdChildren(argc, argv);
     if (cmd == "click-button") return CmdClickButton(argc, argv);
@@ -560,4 +587,35 @@ int main(int argc, char** argv) {
     if (cmd == "process") return CmdProcess(argc, argv);
     if (cmd == "terminate") return CmdTerminate(argc, argv);
     return Usage();
+}
+
+// One process for many questions: a test that polls Windows in a tight loop would otherwise
+// pay a Wine process start for each.
+int Serve() {
+    char buf[4096];
+    while (std::fgets(buf, sizeof buf, stdin)) {
+        std::string line(buf);
+        while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+        std::vector<std::string> parts{"wprobe"};
+        for (size_t at = 0;;) {
+            size_t tab = line.find('\t', at);
+            parts.push_back(line.substr(at, tab == std::string::npos ? std::string::npos : tab - at));
+            if (tab == std::string::npos) break;
+            at = tab + 1;
+        }
+        std::vector<char*> args;
+        for (auto& p : parts) args.push_back(p.data());
+        args.push_back(nullptr);
+        std::string answer;
+        g_answer = &answer;
+        int rc = parts[1] == "serve" ? Usage() : Run(static_cast<int>(parts.size()), args.data());
+        g_answer = nullptr;
+        Print(Num(rc) + "\t" + answer);
+    }
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "serve") return Serve();
+    return Run(argc, argv);
 }
