@@ -121,10 +121,8 @@ class AccessTestCase(unittest.TestCase):
 
     @classmethod
     def wait_front(cls, caption: str) -> harness.Window:
-        # Keys go to the foreground window: Windows is asked which one that is.
-        return harness.wait_until(
-            lambda: (w := cls.probe.foreground()) and w.caption == caption and w.pid == cls.program.win_pid and w,
-            15, 0.2, f"{caption!r} in front")
+        # Keys go to Windows' foreground window: the probe asks Windows, not X.
+        return cls.probe.wait_foreground(caption, 15, cls.program.win_pid)
 
     def grab_window(self) -> np.ndarray:
         return np.asarray(self.desktop.wait_stable(self.window.rect), np.int16)
