@@ -2,6 +2,7 @@
 # Start-up time, memory, idle CPU and file size of the program, beside a minimal Win32 window
 # program (the floor) and Wine's notepad. Prints figures; asserts nothing.
 #   bash bench/run.sh [runs]      (default 25 runs of each program)
+#   LUMENO_BENCH_BEFORE=other.exe bash bench/run.sh   also measures another build in the same run
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -142,6 +142,10 @@ def main() -> None:
     targets = [("program", h.EXE, "-", h.MAIN_CAPTION),
                ("floor", FLOOR, "LumenoBenchFloor", "-"),
                ("notepad", notepad, "Notepad", "-")]
+    # Another build of the program measured in the same run, e.g. the one before a change.
+    before = os.environ.get("LUMENO_BENCH_BEFORE")
+    if before:
+        targets.append(("before", Path(before).resolve(), "-", h.MAIN_CAPTION))
     waiter = Waiter(sess)
     offset, trip = waiter.clock_offset()
 
@@ -150,7 +154,8 @@ def main() -> None:
     load_before = os.getloadavg()[0]
     for round_no in range(runs + 1):  # round 0 warms the page cache and Wine's DLL loading
         # Rotate the order so no program always follows the same one.
-        for target in targets[round_no % 3:] + targets[:round_no % 3]:
+        turn = round_no % len(targets)
+        for target in targets[turn:] + targets[:turn]:
             try:
                 visible, painted, cpu, prog = launch(sess, waiter, target)
             except h.HarnessError as e:
@@ -170,7 +175,7 @@ def main() -> None:
 
     # Idle CPU: the floor as Wine's own baseline, then the program, then its About window.
     idle = {}
-    for target in (targets[1], targets[0]):
+    for target in (targets[1], targets[0], *targets[3:]):
         *_, prog = launch(sess, waiter, target)
         try:
             time.sleep(1)
@@ -233,7 +238,11 @@ def main() -> None:
     print(f"Idle CPU over {IDLE_SECONDS} s (host utime+stime delta, {tick:.0f} ms ticks): main window "
           f"{idle['program']:.0f} ms, About open " + (
               f"{idle['about']:.0f} ms ({idle['about'] / IDLE_SECONDS / 10:.1f}% of a core)" if "about" in idle
-              else "not measured (the About window did not open)") + f"; floor {idle['floor']:.0f} ms\n  goal main window idle 0: {goal(idle['program'] < tick)}")
+              else "not measured (the About window did not open)") + f"; floor {idle['floor']:.0f} ms" +
+          (f"; before: main window {idle['before']:.0f} ms" if "before" in idle else "") +
+          f"\n  goal main window idle 0: {goal(idle['program'] < tick)}")
+    if before:
+        print(f"Before: {before}, {Path(before).stat().st_size} bytes; start-up and memory in the table above.")
     print(f"Exe size: {size} bytes = {size / 1024:.1f} KiB (floor {FLOOR.stat().st_size / 1024:.1f} KiB)"
           f"\n  goal < 320 KiB: {goal(size < 320 * 1024)}")
     if failed:

@@ -22,10 +22,15 @@ void frmCPanel::Build()
     Picture1.MouseMove = [this](short b, short s, float x, float y) { Picture1_MouseMove(b, s, x, y); };
     for (int i = 0; i < imgHotspot.Count(); ++i) {
         const HotspotEntry& h = Hotspots[std::size_t(i)];
+        // A screen reader hears each as a button named as the strip names it; the keyboard
+        // reaches each.
         Picture1.Add(imgHotspot(i), std::string(h.control),
-                     {.left = float(h.left), .top = float(h.top), .width = float(h.width), .height = float(h.height)});
+                     {.left = float(h.left), .top = float(h.top), .width = float(h.width), .height = float(h.height),
+                      .access = {.role = Role::PushButton, .name = std::string(h.title), .defaultAction = "Open",
+                                 .tabStop = true}});
     }
     imgHotspot.MouseMove = [this](int i, short b, short s, float x, float y) { imgHotspot_MouseMove(i, b, s, x, y); };
+    imgHotspot.GotFocus = [this](int i) { imgHotspot_GotFocus(i); };
     imgHotspot.Click = [this](int i) { imgHotspot_Click(i); };
 
     Add(lblInfo, "lblInfo", {.left = 435, .top = 5190, .width = 135, .height = 195, .caption = "...", .autoSize = true});
@@ -55,8 +60,12 @@ void frmCPanel::Build()
 
 void frmCPanel::Form_Load() { lblInfo.SetCaption(""); }
 
-// The pointer over a hotspot: its title and icon in the strip.
-void frmCPanel::imgHotspot_MouseMove(int Index, short, short, float, float)
+// The pointer over a hotspot, or the keyboard's focus on it: its title and icon in the strip.
+void frmCPanel::imgHotspot_MouseMove(int Index, short, short, float, float) { ShowInStrip(Index); }
+
+void frmCPanel::imgHotspot_GotFocus(int Index) { ShowInStrip(Index); }
+
+void frmCPanel::ShowInStrip(int Index)
 {
     const HotspotEntry& entry = Hotspots[std::size_t(Index)];
     if (lblInfo.Caption() != entry.title)

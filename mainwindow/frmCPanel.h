@@ -24,6 +24,7 @@ public:
     void Form_Load() override;
     void Picture1_MouseMove(short Button, short Shift, float X, float Y);
     void imgHotspot_MouseMove(int Index, short Button, short Shift, float X, float Y);
+    void imgHotspot_GotFocus(int Index);
     void imgHotspot_Click(int Index);
     void mnuEXIT_Click();
     void mnuQuickHelp_Click();
@@ -31,6 +32,7 @@ public:
 
 private:
     void Build() override;
+    void ShowInStrip(int Index);
 
     Application& app_;
 };

@@ -34,6 +34,7 @@ public:
     // corner: a picture box inside a window draws in its own client pixels.
     virtual void pushClip(RectPx r) = 0;
     virtual void popClip() = 0;
+    virtual void focusRect(RectPx r) = 0; // the platform's dotted keyboard-focus outline inside r
 };
 
 struct MouseEvent {
@@ -42,6 +43,26 @@ struct MouseEvent {
     short button = 0; // for Down/Up/DoubleClick: the one button; for Move: buttons held
     short shift = 0;  // ShiftKey bits held
     PointPx pos;      // client pixels
+};
+
+// A key pressed or released while the window has the keyboard focus. Keys the system keeps
+// for itself (Alt, F10 and Alt combinations: the menu bar's) never arrive.
+struct KeyEvent {
+    bool down = true;    // false: released
+    int key = 0;         // a Key:: number
+    short shift = 0;     // ShiftKey bits held
+    bool repeat = false; // a held key repeating
+};
+
+// What assistive technology is told an item is (the platform maps each to its own role).
+enum class Role { None, StaticText, PushButton, Link };
+
+// One item of a window as a screen reader sees it.
+struct AccessibleItem {
+    std::string name, defaultAction;
+    Role role = Role::None;
+    RectPx rect; // client pixels
+    bool focused = false, focusable = false;
 };
 
 // What a native window asks of the toolkit object behind it.
@@ -55,6 +76,16 @@ public:
     virtual void timer(int id) = 0;
     virtual void menuCommand(int id) = 0;
     virtual void destroyed() = 0;                    // the native window is gone
+    virtual void key(const KeyEvent& e) = 0;
+    virtual void focus(bool has) = 0;                // the window got or lost the keyboard focus
+    // Whether keyboard cues show: the platform hides them until the keyboard is used there.
+    virtual void focusCue(bool shown) = 0;
+    // The window's items for assistive technology, in reading order; indexes from 0, -1: none.
+    virtual int accessibleCount() = 0;
+    virtual AccessibleItem accessibleItem(int index) = 0;
+    virtual int accessibleAt(PointPx p) = 0;         // the item the pointer would be over at p
+    virtual int accessibleFocus() = 0;
+    virtual void accessibleAction(int index) = 0;    // its default action, as a click does it
 };
 
 struct MenuSpec {
@@ -92,6 +123,7 @@ public:
     virtual void startTimer(int id, int milliseconds) = 0; // (re)starts the countdown
     virtual void stopTimer(int id) = 0;
     virtual void refreshToolTip() = 0;    // the control under the pointer changed
+    virtual void focusMoved(int accessibleIndex) = 0; // tells assistive technology
 };
 
 class Backend {

@@ -65,6 +65,8 @@ void Container::resetContainer(ScaleMode scale, Color back)
     picture_.reset();
     pressed_ = hovered_ = nullptr;
     pressedSelf_ = false;
+    focused_ = nullptr;
+    hasFocus_ = cueShown_ = false;
 }
 
 void Container::setContainerPicture(PicturePtr p)
@@ -116,6 +118,8 @@ void Container::releaseNative()
     pressed_ = hovered_ = nullptr;
     pressedSelf_ = false;
     pressedBox_ = nullptr;
+    focused_ = nullptr;
+    hasFocus_ = cueShown_ = false;
 }
 
 void Container::destroyed() { releaseNative(); }
@@ -145,6 +149,7 @@ void Container::paint(Canvas& canvas)
     for (auto it = boxes_.rbegin(); it != boxes_.rend(); ++it) // boxes above the rest
         if ((*it)->Visible())
             (*it)->paintBox(canvas);
+    paintCue(canvas);
 }
 
 void Container::fire(const MouseHandler& h, const Control* c, const MouseEvent& e, short buttons)
@@ -291,6 +296,13 @@ void PictureBox::SetPicture(PicturePtr p)
 
 RectPx PictureBox::clientRect() const { return pixelRect().inflated(-borderPixels()); }
 
+PointPx PictureBox::windowOrigin() const
+{
+    const PointPx outer = container() ? container()->windowOrigin() : PointPx{};
+    const RectPx client = clientRect();
+    return {outer.x + client.left, outer.y + client.top};
+}
+
 PointPx PictureBox::toClient(PointPx p) const
 {
     const RectPx client = clientRect();
@@ -333,6 +345,7 @@ public:
     void startTimer(int, int) override {} // boxes hold no timers; the form does
     void stopTimer(int) override {}
     void refreshToolTip() override { parent_.refreshToolTip(); }
+    void focusMoved(int) override {} // the form tells its window
 
 private:
     PictureBox& box_;

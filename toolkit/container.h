@@ -6,6 +6,12 @@
 // Picture boxes are containers inside a container, drawn and hit-tested by it above all its
 // windowless controls, as child windows would be, but without a native window of their own:
 // their `native()` passes on to the parent's window, shifted to the box's client area.
+// The keyboard's focus belongs to the window (the form): one of the tab-stop controls of the
+// form and its picture boxes, or none until a key picks one. Tab and Shift+Tab go round them in
+// reading order (top edge, then left edge), the arrows go to the nearest one that way, Home and
+// End to the first and last, Enter and Space click the focused one. The focused control gets a
+// dotted outline once the keyboard has been used in the window, as the platform's UI state says.
+// Assistive technology sees the controls that have a role, in reading order.
 // Coordinates: controls are in this container's scale; the native window speaks client pixels.
 // A window's structure is built once: each control is added with its name and its design, and
 // every load resets the controls to their designs without adding anything.
@@ -52,6 +58,21 @@ public:
     void timer(int) override {}
     void menuCommand(int) override {}
     void destroyed() override;
+    // Keyboard, focus and accessibility (toolkit/focus.cpp); the form's, not a picture box's.
+    void key(const KeyEvent& e) override;
+    void focus(bool has) override;
+    void focusCue(bool shown) override;
+    int accessibleCount() override;
+    AccessibleItem accessibleItem(int index) override;
+    int accessibleAt(PointPx p) override;
+    int accessibleFocus() override;
+    void accessibleAction(int index) override;
+
+    Control* FocusedControl() const { return focused_; } // of the form; none before a key
+
+    // Toolkit internals.
+    virtual Container& root() { return *this; }         // the form
+    virtual PointPx windowOrigin() const { return {}; } // this client area's place in the window
 
 protected:
     // Controls are added topmost first, once; the list is the z-order for the container's life.
@@ -83,6 +104,17 @@ private:
     // The box that has the pointer at p: the pressed one, else, unless a control of this
     // container holds the pointer, the one under p.
     PictureBox* pointerBox(PointPx p, bool& onBorder) const;
+    // Keyboard and accessibility helpers (focus.cpp).
+    std::vector<Control*> readingOrder(bool tabStopsOnly);
+    void collect(std::vector<Control*>& out, bool tabStopsOnly);
+    Control* controlAt(PointPx p) const; // whom the mouse would be over
+    int itemIndex(const Control* c);     // among the items for assistive technology, -1: none
+    RectPx windowRect(const Control& c) const;
+    void moveFocus(Control* c);
+    Control* nearestToward(const std::vector<Control*>& order, const Control& from, int dx, int dy) const;
+    bool cueVisible() const;
+    void invalidateCue();
+    void paintCue(Canvas& canvas);
 
     ScaleMode scale_ = ScaleMode::Twips;
     Color backColor_ = SysColor::ButtonFace;
@@ -93,6 +125,9 @@ private:
     bool pressIsDoubleClick_ = false;
     Control* hovered_ = nullptr;
     PictureBox* pressedBox_ = nullptr; // a press inside this box: it has the pointer until release
+    Control* focused_ = nullptr;       // the form's keyboard focus
+    bool hasFocus_ = false;            // the window has the keyboard focus
+    bool cueShown_ = false;            // the keyboard has been used in the window
 };
 
 enum class PictureBorder { None, Flat, Sunken };
@@ -124,6 +159,8 @@ public:
     void paintBox(Canvas& canvas);  // border and contents, in the parent's client pixels
     // The parent routes the mouse to the box itself, ahead of its windowless controls.
     bool takesMouse() const override { return false; }
+    Container& root() override { return container()->root(); }
+    PointPx windowOrigin() const override;
 
 private:
     Design design_;

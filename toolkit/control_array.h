@@ -15,7 +15,7 @@ public:
     using IndexHandler = std::function<void(int index)>;
     using IndexMouseHandler = std::function<void(int index, short button, short shift, float x, float y)>;
 
-    IndexHandler Click, DblClick;
+    IndexHandler Click, DblClick, GotFocus;
     IndexMouseHandler MouseDown, MouseUp, MouseMove;
 
     ControlArray()
@@ -25,6 +25,7 @@ public:
             const int index = int(i);
             c.Click = [this, index] { if (Click) Click(index); };
             c.DblClick = [this, index] { if (DblClick) DblClick(index); };
+            c.GotFocus = [this, index] { if (GotFocus) GotFocus(index); };
             c.MouseDown = [this, index](short b, short s, float x, float y) { if (MouseDown) MouseDown(index, b, s, x, y); };
             c.MouseUp = [this, index](short b, short s, float x, float y) { if (MouseUp) MouseUp(index, b, s, x, y); };
             c.MouseMove = [this, index](short b, short s, float x, float y) { if (MouseMove) MouseMove(index, b, s, x, y); };

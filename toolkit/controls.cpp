@@ -54,9 +54,12 @@ void Label::resetToDesign()
     visible_ = d.visible;
     toolTip_ = d.toolTip;
     mouseIcon_ = d.mouseIcon;
+    access_ = d.access;
     fitToText();
     invalidate();
 }
+
+std::string Label::AccessibleName() const { return access_.name.empty() ? caption_ : access_.name; }
 
 void Label::SetCaption(std::string s)
 {
@@ -119,6 +122,7 @@ void Label::paint(Canvas& canvas) const
 void Image::resetToDesign()
 {
     placeAsDesigned(design_);
+    access_ = design_.access;
     visible_ = design_.visible;
     picture_.reset();
     invalidate();

@@ -16,6 +16,14 @@ class Container;
 
 using MouseHandler = std::function<void(short button, short shift, float x, float y)>;
 
+// What a screen reader is told of a control, and whether the keyboard's focus stops on it.
+struct Access {
+    Role role = Role::None;    // None: not shown to assistive technology
+    std::string name;          // empty: a label's caption
+    std::string defaultAction; // what the control's Click does, in a word
+    bool tabStop = false;
+};
+
 class Control {
 public:
     Control() = default;
@@ -31,6 +39,8 @@ public:
     bool Visible() const { return visible_; }
     const std::string& ToolTipText() const { return toolTip_; }
     int MouseIcon() const { return mouseIcon_; }
+    const Access& Accessibility() const { return access_; }
+    virtual std::string AccessibleName() const { return access_.name; }
 
     void Move(float left, float top);
     void Move(float left, float top, float width, float height);
@@ -44,6 +54,7 @@ public:
 
     std::function<void()> Click;
     std::function<void()> DblClick;
+    std::function<void()> GotFocus; // the keyboard's focus moved here
     MouseHandler MouseDown, MouseUp, MouseMove;
 
     // Toolkit internals.
@@ -78,6 +89,7 @@ protected:
     bool visible_ = true;
     std::string toolTip_;
     int mouseIcon_ = 0;
+    Access access_;
 };
 
 enum class LabelBorder { None, Sunken };
@@ -96,6 +108,7 @@ struct LabelDesign {
     bool visible = true;
     std::string toolTip;
     int mouseIcon = 0;
+    Access access;
 };
 
 class Label : public Control {
@@ -110,6 +123,7 @@ public:
     Color ForeColor() const { return foreColor_; }
     void SetForeColor(Color c);
     const Font& GetFont() const { return design_.font; }
+    std::string AccessibleName() const override;
 
     void paint(Canvas& canvas) const override;
     void resetToDesign() override;
@@ -128,6 +142,7 @@ struct ImageDesign {
     bool stretch = false;
     bool visible = true;
     int pictureResource = 0; // 0: no picture
+    Access access;
 };
 
 // Without a picture an image draws nothing but still takes the mouse over its rectangle.

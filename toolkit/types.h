@@ -67,6 +67,11 @@ enum class ScaleMode { Twips, Pixels };
 namespace Button { constexpr short Left = 1, Right = 2, Middle = 4; }
 namespace ShiftKey { constexpr short Shift = 1, Ctrl = 2, Alt = 4; }
 
+// Keys the toolkit acts on (the platform's own virtual-key numbers).
+namespace Key {
+constexpr int Tab = 9, Enter = 13, Space = 32, End = 35, Home = 36, Left = 37, Up = 38, Right = 39, Down = 40;
+}
+
 // Window show states for process starts and shell calls (the platform's own numbers).
 namespace ShowState { constexpr int Normal = 1, Show = 5; }
 

@@ -38,6 +38,7 @@ public:
     void picture(const Picture& p, RectPx dest) override { add({DrawOp::Kind::Picture, dest, 0, {}, &p}); }
     void pushClip(RectPx r) override { origins_.push_back({origin().x + r.left, origin().y + r.top}); }
     void popClip() override { origins_.pop_back(); }
+    void focusRect(RectPx r) override { add({DrawOp::Kind::FocusRect, r, 0, {}, nullptr}); }
 
 private:
     PointPx origin() const { return origins_.empty() ? PointPx{0, 0} : origins_.back(); }
@@ -81,6 +82,7 @@ void HeadlessWindow::show()
 {
     visible = true;
     ++showCount;
+    backend.focus(this); // shown and activated
 }
 
 // As on the platform, a window that loses the capture hears of it at once, from inside the
@@ -140,6 +142,49 @@ void HeadlessBackend::forget(HeadlessWindow* w)
     windows_.erase(std::remove(windows_.begin(), windows_.end(), w), windows_.end());
     if (capture == w)
         capture = nullptr;
+    if (focused == w)
+        focused = nullptr;
+}
+
+void HeadlessBackend::focus(HeadlessWindow* w)
+{
+    if (w == focused)
+        return;
+    HeadlessWindow* previous = std::exchange(focused, w);
+    if (previous && previous->events)
+        previous->events->focus(false);
+    if (w && w->events)
+        w->events->focus(true);
+}
+
+void HeadlessBackend::setFocusCueHidden(HeadlessWindow& w, bool hidden)
+{
+    if (w.focusCueHidden == hidden)
+        return;
+    w.focusCueHidden = hidden;
+    if (w.events)
+        w.events->focusCue(!hidden);
+}
+
+void HeadlessBackend::keyDown(int key, short shift, bool repeat)
+{
+    if (!focused)
+        return;
+    setFocusCueHidden(*focused, false);
+    if (focused && focused->events)
+        focused->events->key({true, key, shift, repeat});
+}
+
+void HeadlessBackend::keyUp(int key, short shift)
+{
+    if (focused && focused->events)
+        focused->events->key({false, key, shift, false});
+}
+
+void HeadlessBackend::press(int key, short shift)
+{
+    keyDown(key, shift);
+    keyUp(key, shift);
 }
 
 PicturePtr HeadlessBackend::loadPicture(int resourceId)

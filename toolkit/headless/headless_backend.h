@@ -19,7 +19,7 @@ namespace tk::headless {
 class HeadlessBackend;
 
 struct DrawOp {
-    enum class Kind { Fill, Frame, SunkenEdge, Line, Text, Picture } kind;
+    enum class Kind { Fill, Frame, SunkenEdge, Line, Text, Picture, FocusRect } kind;
     RectPx rect;
     Color color = 0;
     std::string text;
@@ -39,6 +39,7 @@ public:
     void startTimer(int id, int milliseconds) override;
     void stopTimer(int id) override;
     void refreshToolTip() override {}
+    void focusMoved(int accessibleIndex) override { focusEvents.push_back(accessibleIndex); }
 
     // What a test may look at or do.
     void close();                  // the user's close box
@@ -51,6 +52,8 @@ public:
     bool visible = false;
     int showCount = 0;
     int invalidations = 0;
+    bool focusCueHidden = true;    // the platform's UI state: until the keyboard is used here
+    std::vector<int> focusEvents;  // what assistive technology was told, item indexes
     struct TimerState { int interval; long long due; long long order; };
     std::map<int, TimerState> timers;
 };
@@ -89,6 +92,15 @@ public:
     void doubleClickPress(HeadlessWindow& top, PointPx p, short button = 1, short shift = 0);
     void click(HeadlessWindow& top, PointPx p);       // press and release of the left button
     void doubleClick(HeadlessWindow& top, PointPx p); // click, then the second press and release
+
+    // The keyboard reaches the window that has the focus; a shown window takes it. A key down
+    // first shows the focus cue, as the platform's UI state does once the keyboard is used.
+    void keyDown(int key, short shift = 0, bool repeat = false);
+    void keyUp(int key, short shift = 0);
+    void press(int key, short shift = 0); // down and up
+    void setFocusCueHidden(HeadlessWindow& w, bool hidden);
+    void focus(HeadlessWindow* w);        // none: another program has it
+    HeadlessWindow* focused = nullptr;
 
     // Virtual clock
     void advance(long long milliseconds);

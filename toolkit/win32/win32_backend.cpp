@@ -4,6 +4,7 @@
 #include <commctrl.h>
 #include <objbase.h>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace tk::win32 {
@@ -112,6 +113,35 @@ void Win32Backend::loadCommonControls()
         const INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
         init(&icc);
     }
+}
+
+// COM is started at its first use, not at program start, so a session that never opens a link
+// nor meets a screen reader never loads it.
+bool Win32Backend::startCom()
+{
+    if (!comInitialized_) {
+        using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
+        if (auto init = reinterpret_cast<CoInitializeExFn>(reinterpret_cast<void*>(systemExport("ole32.dll", "CoInitializeEx"))))
+            comInitialized_ = SUCCEEDED(init(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+    }
+    return comInitialized_;
+}
+
+const AccessibilityApi* Win32Backend::accessibility()
+{
+    if (!accessibilityBound_) {
+        accessibilityBound_ = true;
+        // The object is handed over marshalled: COM must run on this thread.
+        startCom();
+        auto bind = [](auto& slot, const char* dll, const char* name) {
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(reinterpret_cast<void*>(systemExport(dll, name)));
+        };
+        bind(accessibility_.createStdAccessibleObject, "oleacc.dll", "CreateStdAccessibleObject");
+        bind(accessibility_.lresultFromObject, "oleacc.dll", "LresultFromObject");
+        bind(accessibility_.sysAllocStringLen, "oleaut32.dll", "SysAllocStringLen");
+    }
+    const AccessibilityApi& a = accessibility_;
+    return a.createStdAccessibleObject && a.lresultFromObject && a.sysAllocStringLen ? &a : nullptr;
 }
 
 int Win32Backend::runEventLoop()
@@ -253,13 +283,8 @@ void Win32Backend::shellExecute(std::string_view verb, std::string_view file, st
     static const auto fn = reinterpret_cast<ShellExecuteFn>(reinterpret_cast<void*>(systemExport("shell32.dll", "ShellExecuteA")));
     if (!fn)
         return;
-    // The shell may hand the verb to COM handlers. COM is started here, not at program start,
-    // so a session that never opens a link never loads it.
-    if (!comInitialized_) {
-        using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
-        if (auto init = reinterpret_cast<CoInitializeExFn>(reinterpret_cast<void*>(systemExport("ole32.dll", "CoInitializeEx"))))
-            comInitialized_ = SUCCEEDED(init(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
-    }
+    // The shell may hand the verb to COM handlers.
+    startCom();
     const std::string v(verb), f(file), p(parameters), d(directory);
     fn(nullptr, v.c_str(), f.c_str(), p.c_str(), d.c_str(), showCommand);
 }

@@ -3,12 +3,21 @@
 #pragma once
 #include "../backend.h"
 #include "handles.h"
+#include <oleauto.h>
 #include <initializer_list>
 #include <map>
 #include <memory>
 #include <string>
 
 namespace tk::win32 {
+
+// What assistive technology needs, bound at the first WM_GETOBJECT from the system directory:
+// a session that no screen reader asks never loads it.
+struct AccessibilityApi {
+    HRESULT(WINAPI* createStdAccessibleObject)(HWND, LONG, REFIID, void**);
+    LRESULT(WINAPI* lresultFromObject)(REFIID, WPARAM, IUnknown*);
+    BSTR(WINAPI* sysAllocStringLen)(const OLECHAR*, UINT);
+};
 
 class Win32Backend final : public Backend {
 public:
@@ -37,9 +46,11 @@ public:
     HFONT font(const Font& f); // cached for the backend's life
     SizePx screenDpi();
     void loadCommonControls(); // tool tips
+    const AccessibilityApi* accessibility(); // null when the system lacks it
 
 private:
     struct Prefetch;
+    bool startCom();
 
     HINSTANCE instance_;
     std::map<int, std::unique_ptr<Prefetch>> prefetched_;
@@ -47,6 +58,8 @@ private:
     SizePx dpi_{};
     bool comInitialized_ = false; // for the shell, at its first use
     bool commonControlsLoaded_ = false;
+    bool accessibilityBound_ = false;
+    AccessibilityApi accessibility_{};
 };
 
 } // namespace tk::win32

@@ -64,6 +64,16 @@ void Win32Canvas::pushClip(RectPx r)
 
 void Win32Canvas::popClip() { RestoreDC(dc_, -1); }
 
+void Win32Canvas::focusRect(RectPx r)
+{
+    // Its dots are the DC's text and background colours combined by XOR: black and white make
+    // them invert what lies under them, as the system draws them, whatever text drew before.
+    const RECT rc = toRect(r);
+    SetTextColor(dc_, RGB(0, 0, 0));
+    SetBkColor(dc_, RGB(255, 255, 255));
+    DrawFocusRect(dc_, &rc);
+}
+
 void Win32Canvas::picture(const Picture& p, RectPx dest)
 {
     static_cast<const Win32Picture&>(p).draw(dc_, dest);

@@ -22,6 +22,7 @@ public:
     void picture(const Picture& p, RectPx dest) override;
     void pushClip(RectPx r) override;
     void popClip() override;
+    void focusRect(RectPx r) override;
 
 private:
     HDC dc_;

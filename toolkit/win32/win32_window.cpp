@@ -84,6 +84,18 @@ short shiftState(WPARAM wp)
     return s;
 }
 
+short keyShift()
+{
+    short s = 0;
+    if (GetKeyState(VK_SHIFT) < 0)
+        s |= ShiftKey::Shift;
+    if (GetKeyState(VK_CONTROL) < 0)
+        s |= ShiftKey::Ctrl;
+    if (GetKeyState(VK_MENU) < 0)
+        s |= ShiftKey::Alt;
+    return s;
+}
+
 short buttonsHeld(WPARAM wp)
 {
     short b = 0;
@@ -142,10 +154,17 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
     const int missing = spec.clientSize.cy - (client.bottom - client.top);
     if (missing != 0)
         SetWindowPos(hwnd(), nullptr, 0, 0, outer.cx, outer.cy + missing, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+
+    // Focus cues start hidden unless the user asked to see them always.
+    BOOL cues = FALSE;
+    SystemParametersInfoA(SPI_GETKEYBOARDCUES, 0, &cues, 0);
+    if (cues)
+        uiState(UIS_CLEAR, UISF_HIDEFOCUS);
 }
 
 Win32Window::~Win32Window()
 {
+    accessible_.disconnect();
     if (!window_)
         return;
     events_ = nullptr; // the toolkit destroys us: it needs no news of it
@@ -238,6 +257,25 @@ void Win32Window::refreshToolTip()
     // restarting the tool makes it wait and ask again for the new control.
     SendMessageA(toolTip_, TTM_ACTIVATE, FALSE, 0);
     SendMessageA(toolTip_, TTM_ACTIVATE, TRUE, 0);
+}
+
+void Win32Window::focusMoved(int accessibleIndex)
+{
+    // Costs nothing when no one listens; a reader listening announces the item's name.
+    if (hwnd())
+        NotifyWinEvent(EVENT_OBJECT_FOCUS, hwnd(), OBJID_CLIENT, accessibleIndex + 1);
+}
+
+void Win32Window::uiState(WORD action, WORD flags)
+{
+    if (!(flags & UISF_HIDEFOCUS) || (action != UIS_SET && action != UIS_CLEAR))
+        return;
+    const bool hidden = action == UIS_SET;
+    if (hidden == cueHidden_)
+        return;
+    cueHidden_ = hidden;
+    if (events_)
+        events_->focusCue(!hidden);
 }
 
 void Win32Window::paintTo(HDC dc, const RECT& area)
@@ -341,6 +379,34 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
         }
         break;
     }
+    case WM_KEYDOWN:
+    case WM_KEYUP: {
+        // The keyboard is in use here: focus cues show from now on, as dialogs do it. Told to
+        // the system for its own state, and applied here in case it had them shown already.
+        if (msg == WM_KEYDOWN && cueHidden_) {
+            SendMessageA(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+            uiState(UIS_CLEAR, UISF_HIDEFOCUS);
+        }
+        const bool repeat = msg == WM_KEYDOWN && (lp & (1 << 30)) != 0; // was down already
+        events_->key({msg == WM_KEYDOWN, int(wp), keyShift(), repeat});
+        return 0;
+    }
+    case WM_UPDATEUISTATE:
+        uiState(LOWORD(wp), HIWORD(wp));
+        break; // the system keeps its own record too
+    case WM_SETFOCUS:
+        events_->focus(true);
+        return 0;
+    case WM_KILLFOCUS:
+        events_->focus(false);
+        return 0;
+    case WM_GETOBJECT:
+        // Only the client area is ours to describe; oleacc is loaded at the first question.
+        if (DWORD(lp) == DWORD(OBJID_CLIENT))
+            if (const AccessibilityApi* api = backend_.accessibility())
+                if (const LRESULT r = accessible_.answer(*api, hwnd(), *events_, wp))
+                    return r;
+        break;
     case WM_TIMER:
         events_->timer(int(wp));
         return 0;
@@ -353,6 +419,7 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
     case WM_DESTROY: {
         // Detach first: telling the toolkit makes it drop this object.
         WindowEvents* events = events_;
+        accessible_.disconnect();
         SetWindowLongPtrA(hwnd(), GWLP_USERDATA, 0);
         window_.release(); // the system is destroying it
         events->destroyed();

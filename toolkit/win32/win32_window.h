@@ -4,6 +4,7 @@
 #pragma once
 #include "../backend.h"
 #include "handles.h"
+#include "win32_accessible.h"
 
 namespace tk::win32 {
 
@@ -22,6 +23,7 @@ public:
     void startTimer(int id, int milliseconds) override;
     void stopTimer(int id) override;
     void refreshToolTip() override;
+    void focusMoved(int accessibleIndex) override;
 
 private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -29,6 +31,7 @@ private:
     void paintTo(HDC dc, const RECT& area);
     void mouse(MouseEvent::Kind kind, short button, WPARAM wp, LPARAM lp);
     bool setCursor();
+    void uiState(WORD action, WORD flags);
 
     HWND hwnd() const { return window_.get(); }
 
@@ -37,6 +40,8 @@ private:
     UniqueWindow window_;
     HWND toolTip_ = nullptr; // owned by the window, destroyed with it
     bool shown_ = false;
+    bool cueHidden_ = true; // the UI state's UISF_HIDEFOCUS, as this window last heard it
+    AccessibleClient accessible_; // made at the first WM_GETOBJECT
 };
 
 } // namespace tk::win32

@@ -7,6 +7,15 @@
 //       strip, clicks on the hotspots. Prints its own object counts and memory as one JSON
 //       line on stderr after a warm-up round ("before"), after half the run ("middle") and at
 //       the end ("after").
+//   lumeno_inproc msaa <in|out> <main|about> [act=<child id>] [at=<x>,<y> ...]
+//       walks a window through AccessibleObjectFromWindow, as a screen reader does: "in" in this
+//       process, with the program's windows linked in; "out" from here to the program running
+//       in another process. Prints the child count, each child (role, state, location in screen
+//       pixels, name, default action), the focus, the child hit at each client point given, and
+//       the result of the default action of one child, then pumps messages for a second.
+//   lumeno_inproc keys   sends the main window the key messages of Home, five Tabs and an Enter
+//       held down (the first press, three repeats, the release), as the keyboard driver does
+//       where a display repeats held keys; then pumps messages for a second.
 //   lumeno_inproc pictures   prints "same" when the scene decoded on the backend's prefetch
 //       thread draws the same pixels as one decoded on the spot; a backend whose prefetch was
 //       never taken must end cleanly first.
@@ -22,6 +31,7 @@
 #include "../../../mainwindow/frmCPanel.h"
 #include "../../../mainwindow/hotspots.h"
 #include <objbase.h>
+#include <oleacc.h>
 #include <psapi.h>
 #include <winternl.h>
 #include <algorithm>
@@ -250,14 +260,135 @@ int pictures()
     return 0;
 }
 
+std::string utf8(BSTR s)
+{
+    std::string out;
+    if (!s)
+        return "(none)";
+    const int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
+    out.resize(std::size_t(n > 0 ? n - 1 : 0));
+    if (n > 1)
+        WideCharToMultiByte(CP_UTF8, 0, s, -1, out.data(), n, nullptr, nullptr);
+    SysFreeString(s);
+    return out;
+}
+
+VARIANT childId(LONG id)
+{
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = id;
+    return v;
+}
+
+// One line per fact, for the tests to read.
+int walk(HWND hwnd, int argc, char** argv)
+{
+    IAccessible* acc = nullptr;
+    const HRESULT got = AccessibleObjectFromWindow(hwnd, DWORD(OBJID_CLIENT), __uuidof(IAccessible),
+                                                   reinterpret_cast<void**>(&acc));
+    std::printf("object 0x%08lx\n", static_cast<unsigned long>(got));
+    if (FAILED(got) || !acc)
+        return 4;
+    long count = 0;
+    acc->get_accChildCount(&count);
+    std::printf("count %ld\n", count);
+    for (LONG id = 0; id <= count; ++id) {
+        const VARIANT child = childId(id);
+        VARIANT role, state;
+        VariantInit(&role);
+        VariantInit(&state);
+        acc->get_accRole(child, &role);
+        acc->get_accState(child, &state);
+        BSTR name = nullptr, action = nullptr;
+        acc->get_accName(child, &name);
+        acc->get_accDefaultAction(child, &action);
+        long l = 0, t = 0, w = 0, h = 0;
+        acc->accLocation(&l, &t, &w, &h, child);
+        std::printf("child %ld role %ld state 0x%lx loc %ld %ld %ld %ld name \"%s\" action \"%s\"\n", id,
+                    role.vt == VT_I4 ? role.lVal : -1L, state.vt == VT_I4 ? state.lVal : 0L, l, t, w, h,
+                    utf8(name).c_str(), utf8(action).c_str());
+    }
+    VARIANT focus;
+    VariantInit(&focus);
+    acc->get_accFocus(&focus);
+    std::printf("focus %d %ld\n", focus.vt, focus.vt == VT_I4 ? focus.lVal : 0L);
+    for (int i = 0; i < argc; ++i) {
+        int x = 0, y = 0;
+        LONG act = 0;
+        if (std::sscanf(argv[i], "at=%d,%d", &x, &y) == 2) {
+            POINT p{x, y};
+            ClientToScreen(hwnd, &p);
+            VARIANT hit;
+            VariantInit(&hit);
+            acc->accHitTest(p.x, p.y, &hit);
+            std::printf("hit %d,%d %d %ld\n", x, y, hit.vt, hit.vt == VT_I4 ? hit.lVal : 0L);
+        } else if (std::sscanf(argv[i], "act=%ld", &act) == 1) {
+            std::printf("act %ld 0x%08lx\n", act, static_cast<unsigned long>(acc->accDoDefaultAction(childId(act))));
+        }
+    }
+    std::fflush(stdout);
+    acc->Release();
+    pump(1000);
+    return 0;
+}
+
+int keys(HWND main)
+{
+    auto key = [main](UINT msg, WPARAM vk, bool repeat) {
+        // Bit 30: the key was down before this message; bit 31: it is being released.
+        LPARAM lp = 1 | (repeat || msg == WM_KEYUP ? LPARAM(1) << 30 : 0) | (msg == WM_KEYUP ? LPARAM(1) << 31 : 0);
+        SendMessageA(main, msg, vk, lp);
+    };
+    for (WPARAM vk : {WPARAM(VK_HOME), WPARAM(VK_TAB), WPARAM(VK_TAB), WPARAM(VK_TAB), WPARAM(VK_TAB), WPARAM(VK_TAB)}) {
+        key(WM_KEYDOWN, vk, false);
+        key(WM_KEYUP, vk, false);
+    }
+    key(WM_KEYDOWN, VK_RETURN, false);
+    for (int i = 0; i < 3; ++i)
+        key(WM_KEYDOWN, VK_RETURN, true);
+    key(WM_KEYUP, VK_RETURN, false);
+    pump(1000);
+    return 0;
+}
+
+int msaa(int argc, char** argv)
+{
+    const bool inside = std::strcmp(argv[0], "in") == 0;
+    const bool about = std::strcmp(argv[1], "about") == 0;
+    if (!inside) {
+        HWND hwnd = FindWindowA(nullptr, about ? "About" : "Lumeno ControlPanel");
+        return hwnd ? walk(hwnd, argc - 2, argv + 2) : 1;
+    }
+    tk::win32::Win32Backend backend(GetModuleHandleA(nullptr), {IDP_SCENE});
+    tk::BackendInstaller install(backend);
+    Application app;
+    app.Start();
+    HWND main = FindWindowA(nullptr, "Lumeno ControlPanel");
+    if (!main)
+        return 1;
+    if (about)
+        SendMessageA(main, WM_COMMAND, walkMenu(GetMenu(main), "&About"), 0);
+    pump(300);
+    HWND hwnd = about ? FindWindowA(nullptr, "About") : main;
+    return hwnd ? walk(hwnd, argc - 2, argv + 2) : 1;
+}
+
 int main(int argc, char** argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "pictures") == 0)
         return pictures();
+    if (argc >= 4 && std::strcmp(argv[1], "msaa") == 0) {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        return msaa(argc - 2, argv + 2);
+    }
     const bool menus = argc == 2 && std::strcmp(argv[1], "menus") == 0;
+    const bool keying = argc == 2 && std::strcmp(argv[1], "keys") == 0;
     const bool soaking = argc == 5 && std::strcmp(argv[1], "soak") == 0;
-    if (!menus && !soaking) {
-        std::fprintf(stderr, "usage: lumeno_inproc menus | pictures | soak <about cycles> <moves> <clicks>\n");
+    if (!menus && !soaking && !keying) {
+        std::fprintf(stderr, "usage: lumeno_inproc menus | keys | pictures | soak <about cycles> <moves> <clicks> | "
+                             "msaa <in|out> <main|about> [act=<id>] [at=<x>,<y> ...]\n");
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -268,6 +399,8 @@ int main(int argc, char** argv)
     HWND hwnd = FindWindowA(nullptr, "Lumeno ControlPanel");
     if (!hwnd)
         return 1;
+    if (keying)
+        return keys(hwnd);
     if (soaking)
         return soak(app, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     walkMenu(GetMenu(hwnd), nullptr);
