@@ -2,16 +2,6 @@
 #include "frame.h"
 #include "resource_ids.h"
 #include "../toolkit/win32/win32_backend.h"
-#include <cstdlib>
-
-#if defined(__GLIBCXX__)
-// GCC's default terminate handler names the uncaught exception on stderr, which a windowed
-// program does not have; it links the C++ demangler and a printf engine (some 70 KB) for that.
-// This one ends the program the same way without them.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() { std::abort(); }
-}
-#endif
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {
