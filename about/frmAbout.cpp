@@ -70,7 +70,7 @@ void frmAbout::Build()
     lblEmail.Click = [this] { lblEmail_Click(); };
 
     Add(lblWeb, "lblWeb",
-        {.left = 0, .top = 195, .width = 136, .height = 16, .caption = std::string(WebSite),
+        {.left = 0, .top = 195, .width = 136, .height = 16, .caption = WebSite,
          .font = MsSansSerif975Underlined, .foreColor = Blue, .opaque = false,
          .alignment = Align::Left, .autoSize = true, .mouseIcon = IDC_HAND_POINTER, .access = LinkAccess});
     lblWeb.Click = [this] { lblWeb_Click(); };

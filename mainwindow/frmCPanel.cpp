@@ -26,7 +26,7 @@ void frmCPanel::Build()
         // reaches each.
         Picture1.Add(imgHotspot(i), std::string(h.control),
                      {.left = float(h.left), .top = float(h.top), .width = float(h.width), .height = float(h.height),
-                      .access = {.role = Role::PushButton, .name = std::string(h.title), .defaultAction = "Open",
+                      .access = {.role = Role::PushButton, .name = h.title, .defaultAction = "Open",
                                  .tabStop = true}});
     }
     imgHotspot.MouseMove = [this](int i, short b, short s, float x, float y) { imgHotspot_MouseMove(i, b, s, x, y); };

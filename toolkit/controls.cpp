@@ -48,18 +48,18 @@ void Label::resetToDesign()
 {
     const Design& d = design_;
     placeAsDesigned(d);
-    caption_ = d.caption;
+    caption_ = std::string(d.caption);
     foreColor_ = d.foreColor;
     autoSize_ = d.autoSize;
     visible_ = d.visible;
-    toolTip_ = d.toolTip;
+    toolTip_ = std::string(d.toolTip);
     mouseIcon_ = d.mouseIcon;
     access_ = d.access;
     fitToText();
     invalidate();
 }
 
-std::string Label::AccessibleName() const { return access_.name.empty() ? caption_ : access_.name; }
+std::string Label::AccessibleName() const { return access_.name.empty() ? caption_ : std::string(access_.name); }
 
 void Label::SetCaption(std::string s)
 {

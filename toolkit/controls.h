@@ -8,6 +8,7 @@
 #include "backend.h"
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace tk {
@@ -17,10 +18,12 @@ class Container;
 using MouseHandler = std::function<void(short button, short shift, float x, float y)>;
 
 // What a screen reader is told of a control, and whether the keyboard's focus stops on it.
+// Designs are constant data: their texts are views of text that outlives the window, such as
+// literals and constant tables.
 struct Access {
-    Role role = Role::None;    // None: not shown to assistive technology
-    std::string name;          // empty: a label's caption
-    std::string defaultAction; // what the control's Click does, in a word
+    Role role = Role::None;         // None: not shown to assistive technology
+    std::string_view name;          // empty: a label's caption
+    std::string_view defaultAction; // what the control's Click does, in a word
     bool tabStop = false;
 };
 
@@ -40,7 +43,7 @@ public:
     const std::string& ToolTipText() const { return toolTip_; }
     int MouseIcon() const { return mouseIcon_; }
     const Access& Accessibility() const { return access_; }
-    virtual std::string AccessibleName() const { return access_.name; }
+    virtual std::string AccessibleName() const { return std::string(access_.name); }
 
     void Move(float left, float top);
     void Move(float left, float top, float width, float height);
@@ -96,7 +99,7 @@ enum class LabelBorder { None, Sunken };
 
 struct LabelDesign {
     float left = 0, top = 0, width = 0, height = 0;
-    std::string caption;
+    std::string_view caption;
     Font font;
     Color foreColor = SysColor::ButtonText;
     Color backColor = SysColor::ButtonFace;
@@ -106,7 +109,7 @@ struct LabelDesign {
     bool wordWrap = false;
     LabelBorder border = LabelBorder::None;
     bool visible = true;
-    std::string toolTip;
+    std::string_view toolTip;
     int mouseIcon = 0;
     Access access;
 };

@@ -179,7 +179,7 @@ AccessibleItem Container::accessibleItem(int index)
         return {};
     const Control& c = *items[std::size_t(index)];
     const Access& a = c.Accessibility();
-    return {c.AccessibleName(), a.defaultAction, a.role, windowRect(c), &c == focused_ && hasFocus_, a.tabStop};
+    return {c.AccessibleName(), std::string(a.defaultAction), a.role, windowRect(c), &c == focused_ && hasFocus_, a.tabStop};
 }
 
 int Container::accessibleAt(PointPx p)

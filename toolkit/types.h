@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace tk {
 
@@ -52,7 +53,7 @@ struct RectPx {
 };
 
 struct Font {
-    std::string face = "MS Sans Serif";
+    std::string_view face = "MS Sans Serif"; // constant text, as designs hold
     float points = 8.0f;
     bool bold = false;
     bool italic = false;

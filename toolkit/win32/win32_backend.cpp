@@ -172,14 +172,15 @@ PicturePtr Win32Backend::loadPicture(int resourceId)
 
 HFONT Win32Backend::font(const Font& f)
 {
-    const std::string key = f.face + '|' + std::to_string(int(f.points * 100)) + '|' + char('0' + f.bold) +
+    const std::string face(f.face);
+    const std::string key = face + '|' + std::to_string(int(f.points * 100)) + '|' + char('0' + f.bold) +
                             char('0' + f.italic) + char('0' + f.underline);
     UniqueFont& slot = fonts_[key];
     if (!slot) {
         const int height = -int(f.points * float(screenDpi().cy) / 72.0f + 0.5f);
         slot.reset(CreateFontA(height, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, f.italic, f.underline, FALSE,
                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                               DEFAULT_PITCH | FF_SWISS, f.face.c_str()));
+                               DEFAULT_PITCH | FF_SWISS, face.c_str()));
     }
     return slot.get();
 }
