@@ -12,16 +12,9 @@ namespace Key = tk::Key;
 
 namespace {
 
-enum { Mouse, Clock, Keys, Globe, Keyboard, HardDisk, Computer, Display, RightSpeaker, Modem, CDs, LeftSpeaker, Map };
-
 // Reading order: by top edge, then left edge (Modem and CDs share a top, as do Keyboard and Mouse).
 const std::vector<int> kReadingOrder{Map,  Clock,    Display,  RightSpeaker, LeftSpeaker, Globe, Modem,
                                      CDs,  Computer, HardDisk, Keyboard,     Mouse,       Keys};
-
-class FakeIcon final : public tk::Picture {
-public:
-    tk::SizePx size() const override { return {16, 16}; }
-};
 
 // A hotspot's rectangle in the window's client pixels: the picture's inside starts at (5, 6).
 RectPx rectOf(const Spot& s)
@@ -38,22 +31,8 @@ int spotAt(PointPx p)
     return -1;
 }
 
-class KeyboardTest : public AppTest {
+class KeyboardTest : public MainWindowTestBase {
 protected:
-    std::array<tk::PicturePtr, 13> icons;
-
-    void SetUp() override
-    {
-        AppTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        for (std::size_t i = 0; i < icons.size(); ++i) {
-            icons[i] = std::make_shared<FakeIcon>();
-            frm().imgIcons(int(i)).SetPicture(icons[i]);
-        }
-    }
-
-    frmCPanel& frm() { return app.MainWindow(); }
     tk::WindowEvents& events() { return *mainWin->events; }
 
     // The hotspot with the keyboard's focus, -1 for none, by its image.

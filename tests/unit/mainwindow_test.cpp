@@ -10,37 +10,14 @@ using tk::PointPx;
 
 namespace {
 
-// Stand-ins for the icon art, so that which icon the preview shows is checked by identity
-// whether or not the art files are present.
-class FakeIcon final : public tk::Picture {
-public:
-    tk::SizePx size() const override { return {16, 16}; }
-};
-
-enum { Mouse, Clock, Keys, Globe, Keyboard, HardDisk, Computer, Display, RightSpeaker, Modem, CDs, LeftSpeaker, Map };
-
 // Picture1's inner area starts at client pixel (5, 6): outer edge at (3, 4) plus its 2-pixel border.
 PointPx at(int twipsX, int twipsY) { return {5 + twipsX / 15, 6 + twipsY / 15}; }
 PointPx centreOf(const Spot& s) { return at(s.left + s.width / 2, s.top + s.height / 2); }
 
 constexpr int kClientWidth = 433, kClientHeight = 368;
 
-class MainWindowTest : public AppTest {
+class MainWindowTest : public MainWindowTestBase {
 protected:
-    std::array<tk::PicturePtr, 13> icons;
-
-    void SetUp() override
-    {
-        AppTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        for (std::size_t i = 0; i < icons.size(); ++i) {
-            icons[i] = std::make_shared<FakeIcon>();
-            frm().imgIcons(int(i)).SetPicture(icons[i]);
-        }
-    }
-
-    frmCPanel& frm() { return app.MainWindow(); }
     void move(PointPx p) { backend.mouseMove(*mainWin, p); }
 
     void expectStrip(const char* title, int icon, const std::string& where = "")

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,6 +84,9 @@ inline constexpr std::array<Spot, 13> kSpots{{
     {"imgMap", "Regional Settings", 0, 12, 360, 240, 2535, 1575},
 }};
 
+// Rows of kSpots by the object they are.
+enum SpotIndex { Mouse, Clock, Keys, Globe, Keyboard, HardDisk, Computer, Display, RightSpeaker, Modem, CDs, LeftSpeaker, Map };
+
 inline tk::PointPx centre(tk::RectPx r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
 inline const tk::MenuSpec* findMenuItem(const std::vector<tk::MenuSpec>& items, std::string_view caption)
@@ -135,6 +139,31 @@ protected:
         chooseMenu(*mainWin, "&About");
         return backend.findWindow("About");
     }
+};
+
+// The program as started, with stand-ins for the icon art, so that which icon the preview shows
+// is checked by identity whether or not the art files are present.
+class FakeIcon final : public tk::Picture {
+public:
+    tk::SizePx size() const override { return {16, 16}; }
+};
+
+class MainWindowTestBase : public AppTest {
+protected:
+    std::array<tk::PicturePtr, 13> icons;
+
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        for (std::size_t i = 0; i < icons.size(); ++i) {
+            icons[i] = std::make_shared<FakeIcon>();
+            frm().imgIcons(int(i)).SetPicture(icons[i]);
+        }
+    }
+
+    frmCPanel& frm() { return app.MainWindow(); }
 };
 
 } // namespace testsupport
