@@ -24,7 +24,7 @@ void frmCPanel::Build()
         const HotspotEntry& h = Hotspots[std::size_t(i)];
         // A screen reader hears each as a button named as the strip names it; the keyboard
         // reaches each.
-        Picture1.Add(imgHotspot(i), std::string(h.control),
+        Picture1.Add(imgHotspot(i), h.control,
                      {.left = float(h.left), .top = float(h.top), .width = float(h.width), .height = float(h.height),
                       .access = {.role = Role::PushButton, .name = h.title, .defaultAction = "Open",
                                  .tabStop = true}});

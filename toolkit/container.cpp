@@ -40,15 +40,15 @@ void Container::invalidate(RectPx r)
         native_->invalidate(r);
 }
 
-void Container::add(Control& c, std::string name)
+void Container::add(Control& c, std::string_view name)
 {
-    c.attachTo(*this, std::move(name));
+    c.attachTo(*this, std::string(name));
     controls_.push_back(&c);
 }
 
-void Container::add(PictureBox& box, std::string name)
+void Container::add(PictureBox& box, std::string_view name)
 {
-    add(static_cast<Control&>(box), std::move(name));
+    add(static_cast<Control&>(box), name);
     boxes_.push_back(&box);
 }
 

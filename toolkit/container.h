@@ -76,10 +76,10 @@ public:
 
 protected:
     // Controls are added topmost first, once; the list is the z-order for the container's life.
-    template <typename C> void Add(C& control, std::string name, typename C::Design design)
+    template <typename C> void Add(C& control, std::string_view name, const typename C::Design& design)
     {
-        add(control, std::move(name));
-        control.SetDesign(std::move(design));
+        add(control, name);
+        control.SetDesign(design);
     }
     void resetContainer(ScaleMode scale, Color back);
     void resetControls(); // every control to its design
@@ -93,8 +93,8 @@ protected:
     std::vector<PictureBox*> boxes_; // the picture boxes among the controls, topmost first
 
 private:
-    void add(Control& c, std::string name);
-    void add(PictureBox& box, std::string name);
+    void add(Control& c, std::string_view name);
+    void add(PictureBox& box, std::string_view name);
     void describe(std::string& out, int depth) const;
     void fire(const MouseHandler& h, const Control* c, const MouseEvent& e, short buttons);
     bool holdsPointer() const { return pressed_ || pressedSelf_ || pressedBox_; }
@@ -145,7 +145,7 @@ struct PictureBoxDesign {
 class PictureBox : public Control, public Container {
 public:
     using Design = PictureBoxDesign;
-    void SetDesign(Design d) { design_ = d; } // what each load resets to
+    void SetDesign(const Design& d) { design_ = d; } // what each load resets to
     void SetPicture(PicturePtr p);
     using Container::Add;       // its own controls, as a form adds its
     using Container::MouseMove; // the box's own event, for the pointer over none of its controls

@@ -117,7 +117,7 @@ struct LabelDesign {
 class Label : public Control {
 public:
     using Design = LabelDesign;
-    void SetDesign(Design d) { design_ = std::move(d); } // what each load resets to
+    void SetDesign(const Design& d) { design_ = d; } // what each load resets to
 
     const std::string& Caption() const { return caption_; }
     void SetCaption(std::string s);
@@ -152,7 +152,7 @@ struct ImageDesign {
 class Image : public Control {
 public:
     using Design = ImageDesign;
-    void SetDesign(Design d) { design_ = std::move(d); } // what each load resets to
+    void SetDesign(const Design& d) { design_ = d; } // what each load resets to
 
     const PicturePtr& Picture() const { return picture_; }
     void SetPicture(PicturePtr p); // sizes itself to the picture unless stretched
@@ -176,7 +176,7 @@ struct ShapeDesign {
 class Shape : public Control {
 public:
     using Design = ShapeDesign;
-    void SetDesign(Design d) { design_ = std::move(d); } // what each load resets to
+    void SetDesign(const Design& d) { design_ = d; } // what each load resets to
     void paint(Canvas& canvas) const override;
     bool takesMouse() const override { return false; }
     void resetToDesign() override;
@@ -195,7 +195,7 @@ struct LineDesign {
 class Line : public Control {
 public:
     using Design = LineDesign;
-    void SetDesign(Design d) { design_ = std::move(d); } // what each load resets to
+    void SetDesign(const Design& d) { design_ = d; } // what each load resets to
     void paint(Canvas& canvas) const override;
     bool takesMouse() const override { return false; }
     void resetToDesign() override;

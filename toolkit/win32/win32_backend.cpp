@@ -93,8 +93,8 @@ Win32Backend::Win32Backend(HINSTANCE instance, std::initializer_list<int> prefet
 
 Win32Backend::~Win32Backend()
 {
-    for (auto& [id, p] : prefetched_)
-        p->take(); // a thread must not outlive the slot it writes to
+    // A thread must not outlive the slot it writes to.
+    prefetched_.forEach([](int, std::unique_ptr<Prefetch>& p) { p->take(); });
     using CoUninitializeFn = void(WINAPI*)();
     if (comInitialized_)
         if (auto uninit = reinterpret_cast<CoUninitializeFn>(reinterpret_cast<void*>(systemExport("ole32.dll", "CoUninitialize"))))
@@ -161,9 +161,9 @@ std::unique_ptr<NativeWindow> Win32Backend::createWindow(const WindowSpec& spec,
 
 PicturePtr Win32Backend::loadPicture(int resourceId)
 {
-    if (auto it = prefetched_.find(resourceId); it != prefetched_.end()) {
-        PicturePtr picture = it->second->take();
-        prefetched_.erase(it);
+    if (std::unique_ptr<Prefetch>* p = prefetched_.find(resourceId)) {
+        PicturePtr picture = (*p)->take();
+        prefetched_.erase(resourceId);
         return picture;
     }
     const codecs::Bytes file = resourceBytes(instance_, resourceId);

@@ -3,9 +3,9 @@
 #pragma once
 #include "../backend.h"
 #include "handles.h"
+#include "small_map.h"
 #include <oleauto.h>
 #include <initializer_list>
-#include <map>
 #include <memory>
 #include <string>
 
@@ -53,8 +53,8 @@ private:
     bool startCom();
 
     HINSTANCE instance_;
-    std::map<int, std::unique_ptr<Prefetch>> prefetched_;
-    std::map<std::string, UniqueFont> fonts_;
+    SmallMap<int, std::unique_ptr<Prefetch>> prefetched_;
+    SmallMap<std::string, UniqueFont> fonts_;
     SizePx dpi_{};
     bool comInitialized_ = false; // for the shell, at its first use
     bool commonControlsLoaded_ = false;

@@ -74,7 +74,7 @@ HBITMAP Win32Picture::bitmapFor(SizePx target) const
             bitmap_ = makeDib(size_, pixels_.data());
         return bitmap_.get();
     }
-    auto& slot = scaled_[{target.cx, target.cy}];
+    auto& slot = scaled_[std::pair{target.cx, target.cy}];
     if (!slot)
         slot = makeDib(target, resample(pixels_, size_, target).data());
     return slot.get();
@@ -107,7 +107,9 @@ PicturePtr Win32Picture::decode(codecs::Bytes file)
     codecs::Image image = codecs::decodeImage(file);
     if (image.empty())
         return nullptr;
-    return std::make_shared<Win32Picture>(SizePx{image.width, image.height}, std::move(image.pixels));
+    // Not make_shared: without run-time type information its control block asks the C++
+    // runtime to compare type tags, which links that runtime's shared-pointer and locking code.
+    return PicturePtr(new Win32Picture(SizePx{image.width, image.height}, std::move(image.pixels)));
 }
 
 } // namespace tk::win32

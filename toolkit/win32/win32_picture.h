@@ -6,8 +6,8 @@
 #include "../backend.h"
 #include "../codecs/image.h"
 #include "handles.h"
+#include "small_map.h"
 #include <cstdint>
-#include <map>
 #include <utility>
 #include <vector>
 
@@ -28,7 +28,7 @@ private:
     std::vector<std::uint32_t> pixels_;
     bool hasAlpha_ = false;
     mutable UniqueBitmap bitmap_; // for a transparent picture at its own size, made at its first draw
-    mutable std::map<std::pair<int, int>, UniqueBitmap> scaled_;
+    mutable SmallMap<std::pair<int, int>, UniqueBitmap> scaled_;
 };
 
 } // namespace tk::win32

@@ -4,7 +4,6 @@
 #include <commctrl.h>
 #include <windowsx.h>
 #include <algorithm>
-#include <set>
 #include <string>
 
 namespace tk::win32 {
@@ -18,9 +17,10 @@ constexpr char kWindowClass[] = "LumenoForm";
 // WM_SETICON afterwards has them converted again (under Wine about 4 ms for the two sizes).
 std::string classFor(HINSTANCE instance, WNDPROC proc, int iconResource)
 {
-    static std::set<std::string> registered;
     const std::string name = iconResource ? kWindowClass + ("." + std::to_string(iconResource)) : kWindowClass;
-    if (!registered.insert(name).second)
+    WNDCLASSEXA known{};
+    known.cbSize = sizeof(known);
+    if (GetClassInfoExA(instance, name.c_str(), &known))
         return name;
     auto icon = [&](int metric) {
         return iconResource ? static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconResource), IMAGE_ICON,
