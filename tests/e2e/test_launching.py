@@ -62,6 +62,14 @@ class SystemFiles:
     def __init__(self, prefix: Path) -> None:
         self.dir = prefix / "drive_c/windows/system32"
         self.made: list[Path] = []
+        # What a killed run left: empty stand-ins of the names planted here. No real file of
+        # these names is empty.
+        for name in CLASSIC_FILES + ["telephon.cpl", "ncpa.cpl"]:
+            path = self.dir / name
+            if path.is_dir() and not any(path.iterdir()):
+                path.rmdir()
+            elif path.is_file() and path.stat().st_size == 0:
+                path.unlink()
 
     def add(self, name: str, folder: bool = False) -> None:
         path = self.dir / name
