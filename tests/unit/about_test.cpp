@@ -15,28 +15,8 @@ namespace ShiftKey = tk::ShiftKey;
 
 namespace {
 
-class AboutTest : public AppTest {
+class AboutTest : public AboutTestBase {
 protected:
-    frmAbout* about = nullptr;
-    HeadlessWindow* aboutWin = nullptr;
-
-    void SetUp() override
-    {
-        AppTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        reopen();
-    }
-    void reopen()
-    {
-        if (aboutWin)
-            aboutWin->close();
-        aboutWin = chooseAbout();
-        about = app.AboutWindowIfCreated();
-        ASSERT_NE(aboutWin, nullptr);
-        ASSERT_NE(about, nullptr);
-    }
-
     // The logo's centre in the window's interior pixels.
     PointPx logo() const { return centre(about->imgLogo.pixelRect()); }
     void press(short button, short shift = 0) { backend.mouseDown(*aboutWin, logo(), button, shift); }

@@ -292,21 +292,8 @@ TEST_F(KeyboardTest, TheReadersDefaultActionStartsWhatAClickStarts)
 
 // ---- The About window ----
 
-class AboutKeyboardTest : public AppTest {
-protected:
-    frmAbout* about = nullptr;
-    HeadlessWindow* aboutWin = nullptr;
-
-    void SetUp() override
-    {
-        AppTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        aboutWin = chooseAbout();
-        about = app.AboutWindowIfCreated();
-        ASSERT_NE(aboutWin, nullptr);
-    }
-    tk::WindowEvents& events() { return *aboutWin->events; }
+class AboutKeyboardTest : public AboutTestBase {
+protected:    tk::WindowEvents& events() { return *aboutWin->events; }
     std::string lastShellCall()
     {
         if (backend.shellCalls.empty())

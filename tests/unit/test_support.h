@@ -166,4 +166,28 @@ protected:
     frmCPanel& frm() { return app.MainWindow(); }
 };
 
+// The program with its About window chosen from the menu, as a user opens it.
+class AboutTestBase : public AppTest {
+protected:
+    frmAbout* about = nullptr;
+    HeadlessWindow* aboutWin = nullptr;
+
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        reopen();
+    }
+    void reopen() // closes it first when it is open
+    {
+        if (aboutWin)
+            aboutWin->close();
+        aboutWin = chooseAbout();
+        about = app.AboutWindowIfCreated();
+        ASSERT_NE(aboutWin, nullptr);
+        ASSERT_NE(about, nullptr);
+    }
+};
+
 } // namespace testsupport
