@@ -63,8 +63,14 @@ void Container::resetContainer(ScaleMode scale, Color back)
     scale_ = scale;
     backColor_ = back;
     picture_.reset();
+    forgetInteraction();
+}
+
+void Container::forgetInteraction()
+{
     pressed_ = hovered_ = nullptr;
     pressedSelf_ = false;
+    pressedBox_ = nullptr;
     focused_ = nullptr;
     hasFocus_ = cueShown_ = false;
 }
@@ -112,14 +118,9 @@ void Container::releaseNative()
         c->windowClosed();
     for (PictureBox* box : boxes_)
         box->releaseNative();
-    if (native_)
-        native_.reset();
+    native_.reset();
     picture_.reset();
-    pressed_ = hovered_ = nullptr;
-    pressedSelf_ = false;
-    pressedBox_ = nullptr;
-    focused_ = nullptr;
-    hasFocus_ = cueShown_ = false;
+    forgetInteraction();
 }
 
 void Container::destroyed() { releaseNative(); }
@@ -254,10 +255,7 @@ int Container::cursorAt(PointPx p)
 
 std::string Container::toolTipAt(PointPx p)
 {
-    bool onBorder = false;
-    if (PictureBox* box = boxAt(p, onBorder))
-        return box->toolTipAt(box->toClient(p));
-    const Control* c = onBorder ? nullptr : hitTest(p);
+    const Control* c = controlAt(p);
     return c ? c->ToolTipText() : std::string();
 }
 

@@ -86,6 +86,7 @@ protected:
     void setContainerPicture(PicturePtr p);
     void attachPictureBoxes(); // once native_ exists
     void releaseNative();
+    void forgetInteraction(); // no press, hover or keyboard focus
     Control* hitTest(PointPx p) const;
 
     std::unique_ptr<NativeWindow> native_;

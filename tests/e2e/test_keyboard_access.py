@@ -90,34 +90,20 @@ class Walk:
         return ids[0] if len(ids) == 1 else -1
 
 
-class AccessTestCase(unittest.TestCase):
+class AccessTestCase(harness.ProgramTestCase):
     """One traced program per class, its main window in front."""
+
+    trace = TRACE
 
     @classmethod
     def setUpClass(cls) -> None:
         super().setUpClass()
-        sess = harness.session()
-        cls.desktop = harness.Desktop(sess)
-        cls.probe = sess.probe()
-        if cls.probe.windows():
-            sess.kill_all_wine()
-        cls.desktop.move(sess.screen_size[0] - 2, sess.screen_size[1] - 2, settle=0)
-        cls.program = harness.Program(harness.EXE, sess=sess, trace=TRACE).start()
         try:
-            cls.window = cls.program.wait_main_window()
             cls.wait_front(harness.MAIN_CAPTION)
         except Exception:
-            sess.failed = True
+            harness.session().failed = True
             cls.program.stop()
             raise
-
-    @classmethod
-    def tearDownClass(cls) -> None:
-        try:
-            cls.program.stop()
-            cls.program.stop_children()
-        finally:
-            super().tearDownClass()
 
     @classmethod
     def wait_front(cls, caption: str) -> harness.Window:

@@ -1141,13 +1141,14 @@ def system_colour(name: str) -> tuple[int, int, int]:
 class ProgramTestCase(unittest.TestCase):
     """Starts one fresh program per test class and waits for its main window.
 
-    Class attributes: exe, caption, start_timeout. In tests: cls.program,
+    Class attributes: exe, caption, start_timeout, trace. In tests: cls.program,
     cls.window (the main window as first seen), cls.desktop, cls.probe.
     """
 
     exe: Path = EXE
     caption: str = MAIN_CAPTION
     start_timeout: float = 60
+    trace: str = "+pid,+process,+file"  # Wine's debug channels for the program
     program: Program
     window: Window
     desktop: Desktop
@@ -1162,7 +1163,7 @@ class ProgramTestCase(unittest.TestCase):
         cls._clear_desktop()
         # Park the pointer in a corner the program's windows do not cover.
         cls.desktop.move(sess.screen_size[0] - 2, sess.screen_size[1] - 2, settle=0)
-        cls.program = Program(cls.exe, sess=sess).start()
+        cls.program = Program(cls.exe, sess=sess, trace=cls.trace).start()
         try:
             cls.window = cls.program.wait_main_window(cls.caption, cls.start_timeout)
         except Exception:
