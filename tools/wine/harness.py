@@ -657,22 +657,19 @@ class Probe:
     def find(self, caption: str) -> list[Window]:
         return [w for w in self.windows() if w.caption == caption]
 
+    def _wait(self, command: str, caption: str, timeout: float, pid: Optional[int]) -> tuple[int, object]:
+        """A probe command that waits in Wine for a window of this caption (and process)."""
+        return self.call(command, caption, timeout, *([pid] if pid else []), timeout=timeout + 30)
+
     def wait_window(self, caption: str, timeout: float = 20,
                     pid: Optional[int] = None) -> Window:
-        args: list[object] = ["wait", caption, timeout]
-        if pid:
-            args.append(pid)
-        rc, data = self.call(*args, timeout=timeout + 30)
+        rc, data = self._wait("wait", caption, timeout, pid)
         if rc != 0 or data is None:
             raise HarnessError(f"no visible window {caption!r} within {timeout}s")
         return Window.from_json(data)
 
     def wait_gone(self, caption: str, timeout: float = 10, pid: Optional[int] = None) -> bool:
-        args: list[object] = ["gone", caption, timeout]
-        if pid:
-            args.append(pid)
-        rc, _ = self.call(*args, timeout=timeout + 30)
-        return rc == 0
+        return self._wait("gone", caption, timeout, pid)[0] == 0
 
     def wait_foreground(self, caption: str, timeout: float = 10,
                         pid: Optional[int] = None) -> Window:
@@ -680,10 +677,7 @@ class Probe:
 
         X's focus says nothing here: it stays on Wine's desktop window.
         """
-        args: list[object] = ["front", caption, timeout]
-        if pid:
-            args.append(pid)
-        rc, data = self.call(*args, timeout=timeout + 30)
+        rc, data = self._wait("front", caption, timeout, pid)
         if rc != 0 or data is None:
             raise HarnessError(f"window {caption!r} not in the foreground within {timeout}s")
         return Window.from_json(data)

@@ -353,45 +353,35 @@ int keys(HWND main)
     return 0;
 }
 
-int msaa(int argc, char** argv)
+// The walk's window: About opened from the menu first when asked for.
+int msaaInside(HWND main, bool about, int argc, char** argv)
 {
-    const bool inside = std::strcmp(argv[0], "in") == 0;
-    const bool about = std::strcmp(argv[1], "about") == 0;
-    if (!inside) {
-        HWND hwnd = FindWindowA(nullptr, about ? "About" : "Lumeno ControlPanel");
-        return hwnd ? walk(hwnd, argc - 2, argv + 2) : 1;
-    }
-    tk::win32::Win32Backend backend(GetModuleHandleA(nullptr), {IDP_SCENE});
-    tk::BackendInstaller install(backend);
-    Application app;
-    app.Start();
-    HWND main = FindWindowA(nullptr, "Lumeno ControlPanel");
-    if (!main)
-        return 1;
     if (about)
         SendMessageA(main, WM_COMMAND, walkMenu(GetMenu(main), "&About"), 0);
     pump(300);
     HWND hwnd = about ? FindWindowA(nullptr, "About") : main;
-    return hwnd ? walk(hwnd, argc - 2, argv + 2) : 1;
+    return hwnd ? walk(hwnd, argc, argv) : 1;
 }
 
 int main(int argc, char** argv)
 {
     if (argc == 2 && std::strcmp(argv[1], "pictures") == 0)
         return pictures();
-    if (argc >= 4 && std::strcmp(argv[1], "msaa") == 0) {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        return msaa(argc - 2, argv + 2);
-    }
     const bool menus = argc == 2 && std::strcmp(argv[1], "menus") == 0;
     const bool keying = argc == 2 && std::strcmp(argv[1], "keys") == 0;
     const bool soaking = argc == 5 && std::strcmp(argv[1], "soak") == 0;
-    if (!menus && !soaking && !keying) {
+    const bool walking = argc >= 4 && std::strcmp(argv[1], "msaa") == 0;
+    if (!menus && !soaking && !keying && !walking) {
         std::fprintf(stderr, "usage: lumeno_inproc menus | keys | pictures | soak <about cycles> <moves> <clicks> | "
                              "msaa <in|out> <main|about> [act=<id>] [at=<x>,<y> ...]\n");
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    const bool about = walking && std::strcmp(argv[3], "about") == 0;
+    if (walking && std::strcmp(argv[2], "in") != 0) { // the program runs in another process
+        HWND hwnd = FindWindowA(nullptr, about ? "About" : "Lumeno ControlPanel");
+        return hwnd ? walk(hwnd, argc - 4, argv + 4) : 1;
+    }
     tk::win32::Win32Backend backend(GetModuleHandleA(nullptr), {IDP_SCENE}); // as the program starts
     tk::BackendInstaller install(backend);
     Application app;
@@ -399,6 +389,8 @@ int main(int argc, char** argv)
     HWND hwnd = FindWindowA(nullptr, "Lumeno ControlPanel");
     if (!hwnd)
         return 1;
+    if (walking)
+        return msaaInside(hwnd, about, argc - 4, argv + 4);
     if (keying)
         return keys(hwnd);
     if (soaking)
