@@ -40,12 +40,12 @@ void frmAbout::Build()
         {.left = 104, .top = 48, .width = 217, .height = 121, .backColor = Yellow, .scale = ScaleMode::Pixels});
     picCont.Add(lblComments, "lblComments",
                 {.left = 8, .top = 0, .width = 198, .height = 104, .caption = "Comments", .font = MsSansSerif975,
-                 .backColor = Yellow, .alignment = Align::Center, .wordWrap = true, .access = {.role = Role::StaticText}});
+                 .backColor = Yellow, .alignment = Align::Center, .wordWrap = true, .access = TextAccess});
 
     Add(lblTit, "lblTit",
         {.left = 96, .top = 0, .width = 217, .height = 33, .caption = "Title",
          .font = {"Arial Black", 18.0f, false, false, true}, .foreColor = Red, .opaque = false,
-         .alignment = Align::Center, .autoSize = true, .access = {.role = Role::StaticText}});
+         .alignment = Align::Center, .autoSize = true, .access = TextAccess});
 
     Add(imgLogo, "imgLogo",
         {.left = 8, .top = 8, .width = 78, .height = 78, .stretch = true, .pictureResource = IDP_LOGO});
@@ -55,13 +55,13 @@ void frmAbout::Build()
     Add(Label3, "Label3",
         {.left = 4, .top = 88, .width = 93, .height = 13, .caption = "Kestrowe Productions",
          .font = {"Arial", 7.5f, true, true, false}, .foreColor = Blue, .opaque = false, .alignment = Align::Center,
-         .autoSize = true, .access = {.role = Role::StaticText}});
+         .autoSize = true, .access = TextAccess});
 
     Add(Line1, "Line1", {.x1 = 144, .y1 = 192, .x2 = 144, .y2 = 216});
 
     Add(lblVersion, "lblVersion",
         {.left = 104, .top = 32, .width = 209, .height = 16, .caption = "Version", .font = {"Arial", 9.75f},
-         .foreColor = Blue, .opaque = false, .alignment = Align::Center, .autoSize = true, .access = {.role = Role::StaticText}});
+         .foreColor = Blue, .opaque = false, .alignment = Align::Center, .autoSize = true, .access = TextAccess});
 
     Add(lblEmail, "lblEmail",
         {.left = 155, .top = 195, .width = 157, .height = 16, .caption = "E-mail", .font = MsSansSerif975,
@@ -78,7 +78,7 @@ void frmAbout::Build()
     Add(lblCopyright, "lblCopyright",
         {.left = 96, .top = 176, .width = 216, .height = 13, .caption = "Copyright",
          .font = {"MS Sans Serif", 8.25f, true}, .foreColor = Rgb(0, 192, 192), .opaque = false,
-         .alignment = Align::Center, .autoSize = true, .access = {.role = Role::StaticText}});
+         .alignment = Align::Center, .autoSize = true, .access = TextAccess});
 
     Add(Shape1, "Shape1", {.left = 0, .top = 192, .width = 313, .height = 25, .fillColor = Rgb(255, 128, 0)});
 
@@ -87,7 +87,7 @@ void frmAbout::Build()
          .caption = "Use this product at your own risk. Do not blame me if anything goes wrong. "
                     "If you don't agree with this, then stop using this product.",
          .font = {"Arial", 6.75f}, .foreColor = Red, .opaque = false, .alignment = Align::Left, .wordWrap = true,
-         .toolTip = "Disclaimer", .access = {.role = Role::StaticText}});
+         .toolTip = "Disclaimer", .access = TextAccess});
 
     AddTimer(tmrHideDisc, {.interval = DisclaimerShownMs});
     tmrHideDisc.OnTimer = [this] { tmrHideDisc_Timer(); };
