@@ -171,7 +171,7 @@ void HeadlessBackend::keyDown(int key, short shift, bool repeat)
     if (!focused)
         return;
     setFocusCueHidden(*focused, false);
-    if (focused && focused->events)
+    if (focused->events)
         focused->events->key({true, key, shift, repeat});
 }
 
@@ -235,14 +235,13 @@ bool HeadlessBackend::systemFileExists(std::string_view fileName)
 {
     if (!systemFiles)
         return true;
-    auto lower = [](std::string_view s) {
-        std::string out(s);
-        for (char& c : out)
-            c = char(std::tolower(static_cast<unsigned char>(c)));
-        return out;
+    // File names are the same in any case, as on the platform.
+    auto sameName = [&](std::string_view f) {
+        return f.size() == fileName.size() && std::equal(f.begin(), f.end(), fileName.begin(), [](char x, char y) {
+                   return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+               });
     };
-    const std::string wanted = lower(fileName);
-    return std::any_of(systemFiles->begin(), systemFiles->end(), [&](const std::string& f) { return lower(f) == wanted; });
+    return std::any_of(systemFiles->begin(), systemFiles->end(), sameName);
 }
 
 bool HeadlessBackend::startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState)
