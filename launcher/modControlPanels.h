@@ -43,14 +43,6 @@ inline constexpr std::array<ModernEquivalent, 3> ModernEquivalents{{
 // The last resort: the Control Panel, which lists the applets the system does have.
 inline constexpr std::string_view ControlPanelCommand = "control.exe";
 
-// The file a command line needs in the system directory: the Control Panel file that the
-// runner is to load, else the program itself.
-std::string RequiredSystemFile(std::string_view commandLine);
-
-// The command line the applet number opens on this system, empty when there is none: numbers
-// outside 0 to 14, or nothing of the chain present.
-std::string ChooseCommandLine(int appletNumber);
-
 // Starts the command line chosen for the applet number; when there is none, does nothing.
 void ShowControlPanel(int appletNumber);
 
