@@ -11,5 +11,8 @@
 #define IDP_SCENE            100
 #define IDP_LOGO             101
 #define IDP_ICON_FIRST       110 /* 110..122: the thirteen applet icons, in index order */
+/* The same pictures at twice the resolution, for displays above 96 DPI. */
+#define IDP_SCENE_2X         200
+#define IDP_LOGO_2X          201
 
 #endif

@@ -9,6 +9,7 @@
 #   scripts/run.sh --screenshot FILE
 # always uses a private Xvfb and saves the main window alone to FILE, with the
 # pointer over the keyboard so the strip shows a title: the README's picture.
+# LUMENO_DPI=144 (or 120, 192, ...) runs it at that display scale; 96 otherwise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,6 +43,7 @@ lumeno_wine_cleanup
 
 if [ -z "$window_shot" ] && lumeno_display_ok; then
   lumeno_prefix_setup
+  lumeno_set_dpi
   echo "Running on display $DISPLAY; close the program's window to end."
   "$LUMENO_WINE" "$exe" 2>"$log"
   lumeno_wine_cleanup
@@ -64,6 +66,7 @@ lumeno_xvfb_start force
 echo "No usable display: running on a private Xvfb ($DISPLAY)."
 lumeno_prefix_setup
 lumeno_wineserver_warm
+lumeno_set_dpi
 "$LUMENO_WINE" "$exe" >/dev/null 2>"$log" &
 program_pid=$!
 
@@ -90,10 +93,12 @@ read -r crop keyboard_x keyboard_y < <(/usr/bin/python3 -c '
 import json, sys
 w = json.loads(sys.stdin.read().strip().splitlines()[-1])
 r, c = w["rect"], w["client"]
+scale = int(sys.argv[1]) / 96
 # The picture box sits at 3,4 client pixels with a 2-pixel border; the keyboard is at
-# 96,280 in it and 259 x 32 big.
+# 96,280 in it and 259 x 32 big (at 96 DPI).
 print("%dx%d+%d+%d" % (r["right"] - r["left"], r["bottom"] - r["top"], r["left"], r["top"]),
-      c["left"] + 5 + 96 + 259 // 2, c["top"] + 6 + 280 + 32 // 2)' <<<"$window")
+      c["left"] + round((5 + 96 + 259 // 2) * scale), c["top"] + round((6 + 280 + 32 // 2) * scale))' \
+  "${LUMENO_DPI:-96}" <<<"$window")
 timeout 10 xdotool mousemove "$keyboard_x" "$keyboard_y"
 sleep 1  # the strip repaints on the next move message
 mkdir -p "$(dirname "$window_shot")"

@@ -9,6 +9,8 @@
 #   lumeno_screen_size        WxH of the X screen of DISPLAY
 #   lumeno_prefix_setup       create or update the prefix; quick when already done
 #   lumeno_wineserver_warm    keep a wineserver running for the prefix a while
+#   lumeno_set_dpi [dpi]      the display scale programs of the prefix see (96 unless
+#                             given or LUMENO_DPI is set); takes effect at their next start
 #   lumeno_wine_cleanup       end every Wine process of the prefix
 #   lumeno_wine ARGS...       run Wine in the prefix
 #   lumeno_lock [seconds]     take the prefix's lock (fd 9) for this shell; the
@@ -228,6 +230,12 @@ lumeno_wineserver_warm() {
   # A persistent server for LUMENO_WINESERVER_LINGER seconds after its last
   # client, so consecutive Wine runs skip the start-up.
   timeout 10 "$LUMENO_WINESERVER" -p"${LUMENO_WINESERVER_LINGER:-60}" >/dev/null 2>&1 || true
+}
+
+lumeno_set_dpi() {
+  local dpi=${1:-${LUMENO_DPI:-96}}
+  timeout 60 "$LUMENO_WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+    >/dev/null 2>&1 || { echo "lumeno_set_dpi: could not set $dpi DPI" >&2; return 1; }
 }
 
 lumeno_wine_cleanup() {

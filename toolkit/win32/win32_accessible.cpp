@@ -32,8 +32,9 @@ constexpr int kSelf = -1, kNone = -2;
 // directly.
 class AccessibleClient::Object final : public IAccessible {
 public:
-    Object(HWND hwnd, WindowEvents& events, const AccessibilityApi& api, IAccessible* standard)
-        : hwnd_(hwnd), events_(&events), api_(api), standard_(standard)
+    Object(HWND hwnd, WindowEvents& events, const DisplayScale& scale, const AccessibilityApi& api,
+           IAccessible* standard)
+        : hwnd_(hwnd), events_(&events), scale_(scale), api_(api), standard_(standard)
     {
     }
     void disconnect()
@@ -189,12 +190,13 @@ public:
     {
         return ask(child, [&](IAccessible& s) { return s.accLocation(left, top, width, height, child); },
                    [&](const AccessibleItem& it) {
-                       POINT p{it.rect.left, it.rect.top};
+                       const RectPx r = scale_.toDevice(it.rect);
+                       POINT p{r.left, r.top};
                        ClientToScreen(hwnd_, &p);
                        *left = p.x;
                        *top = p.y;
-                       *width = it.rect.width();
-                       *height = it.rect.height();
+                       *width = r.width();
+                       *height = r.height();
                        return S_OK;
                    });
     }
@@ -232,7 +234,7 @@ public:
         GetClientRect(hwnd_, &client);
         if (!PtInRect(&client, p))
             return standard_->accHitTest(x, y, out);
-        const int i = events_->accessibleAt({p.x, p.y});
+        const int i = events_->accessibleAt(scale_.toLogical(PointPx{p.x, p.y}));
         setI4(out, i >= 0 ? i + 1 : CHILDID_SELF);
         return S_OK;
     }
@@ -287,18 +289,20 @@ private:
     LONG refs_ = 1;
     HWND hwnd_;
     WindowEvents* events_;      // null once the window is gone
+    const DisplayScale& scale_; // the window's: read only while events_ is set
     const AccessibilityApi& api_;
     IAccessible* standard_;     // one reference ours; null once the window is gone
 };
 
-LRESULT AccessibleClient::answer(const AccessibilityApi& api, HWND hwnd, WindowEvents& events, WPARAM wp)
+LRESULT AccessibleClient::answer(const AccessibilityApi& api, HWND hwnd, WindowEvents& events,
+                                 const DisplayScale& scale, WPARAM wp)
 {
     if (!object_) {
         IAccessible* standard = nullptr;
         if (FAILED(api.createStdAccessibleObject(hwnd, OBJID_CLIENT, __uuidof(IAccessible),
                                                  reinterpret_cast<void**>(&standard))) || !standard)
             return 0;
-        object_ = new Object(hwnd, events, api, standard);
+        object_ = new Object(hwnd, events, scale, api, standard);
     }
     const LRESULT r = api.lresultFromObject(__uuidof(IAccessible), wp, static_cast<IAccessible*>(object_));
     return r > 0 ? r : 0;

@@ -3,6 +3,7 @@
 // window itself go to the system's standard client object.
 #pragma once
 #include "../backend.h"
+#include "../display_scale.h"
 #include "handles.h"
 
 namespace tk::win32 {
@@ -17,7 +18,8 @@ public:
     AccessibleClient& operator=(const AccessibleClient&) = delete;
 
     // The answer to WM_GETOBJECT for OBJID_CLIENT; 0 when the system cannot give one.
-    LRESULT answer(const AccessibilityApi& api, HWND hwnd, WindowEvents& events, WPARAM wp);
+    // Items' places are mapped by the window's scale, which lives as long as the window.
+    LRESULT answer(const AccessibilityApi& api, HWND hwnd, WindowEvents& events, const DisplayScale& scale, WPARAM wp);
     // The window is going: clients that still hold the object hear that it is gone.
     void disconnect();
 

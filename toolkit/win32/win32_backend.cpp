@@ -49,14 +49,15 @@ bool isPlainFileName(std::string_view name)
 // A picture being decoded on its own thread. The thread only reads the resource and fills
 // `picture`; the backend reads it after the thread has ended.
 struct Win32Backend::Prefetch {
-    codecs::Bytes file;
+    Win32Picture::Files files;
+    int dpi;
     PicturePtr picture;
     UniqueHandle thread;
 
     static DWORD WINAPI run(void* self)
     {
         auto* p = static_cast<Prefetch*>(self);
-        p->picture = Win32Picture::decode(p->file);
+        p->picture = Win32Picture::load(p->files, p->dpi);
         return 0;
     }
 
@@ -69,26 +70,72 @@ struct Win32Backend::Prefetch {
     }
 };
 
-Win32Backend::Win32Backend(HINSTANCE instance, std::initializer_list<int> prefetch) : instance_(instance)
+Win32Backend::Win32Backend(HINSTANCE instance, std::initializer_list<int> prefetch,
+                           std::initializer_list<ArtAt2x> art2x)
+    : instance_(instance), art2x_(art2x)
 {
+    // Where the system has them (Windows 10 1607 and later): user32 is loaded already.
+    if (HMODULE user32 = GetModuleHandleA("user32.dll")) {
+        auto bind = [user32](auto& slot, const char* name) {
+            slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
+        };
+        bind(dpiApi_.getDpiForSystem, "GetDpiForSystem");
+        bind(dpiApi_.getDpiForWindow, "GetDpiForWindow");
+        bind(dpiApi_.adjustWindowRectExForDpi, "AdjustWindowRectExForDpi");
+        bind(dpiApi_.getSystemMetricsForDpi, "GetSystemMetricsForDpi");
+    }
+    if (dpiApi_.getDpiForSystem)
+        systemDpi_ = int(dpiApi_.getDpiForSystem());
     // Started before the display connects, which keeps the main thread busy for some 20 ms
     // under Wine: on a second core the decode then costs the start nothing. The decoder needs
     // little stack.
     for (int id : prefetch) {
         auto p = std::make_unique<Prefetch>();
-        p->file = resourceBytes(instance, id);
-        if (p->file.empty())
-            continue;
+        p->files = filesOf(id);
+        p->dpi = systemDpi_;
+        if (p->files.file.empty() || !dpiApi_.getDpiForSystem)
+            continue; // without the DPI the set to decode is not known yet
         p->thread.reset(CreateThread(nullptr, 64 * 1024, Prefetch::run, p.get(), STACK_SIZE_PARAM_IS_A_RESERVATION,
                                      nullptr));
         if (!p->thread)
-            p->picture = Win32Picture::decode(p->file);
+            p->picture = Win32Picture::load(p->files, p->dpi);
         prefetched_[id] = std::move(p);
     }
     // The first screen query connects to the display. Made before this thread computes
     // anything: under Wine it takes about 20 ms at once, but 50 ms and more when the process
     // has first computed for a few milliseconds.
-    screenDpi();
+    WindowDc screen(nullptr);
+    if (!dpiApi_.getDpiForSystem)
+        if (const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSY); dpi > 0)
+            systemDpi_ = dpi;
+}
+
+Win32Picture::Files Win32Backend::filesOf(int resourceId) const
+{
+    Win32Picture::Files files{resourceBytes(instance_, resourceId), {}};
+    for (const ArtAt2x& a : art2x_)
+        if (a.resource == resourceId)
+            files.file2x = resourceBytes(instance_, a.resource2x);
+    return files;
+}
+
+int Win32Backend::windowDpi(HWND w) const
+{
+    const UINT dpi = dpiApi_.getDpiForWindow ? dpiApi_.getDpiForWindow(w) : 0;
+    return dpi > 0 ? int(dpi) : systemDpi_;
+}
+
+void Win32Backend::adjustWindowRect(RECT& r, DWORD style, bool menu, DWORD exStyle, int dpi) const
+{
+    if (dpiApi_.adjustWindowRectExForDpi)
+        dpiApi_.adjustWindowRectExForDpi(&r, style, menu, exStyle, UINT(dpi));
+    else
+        AdjustWindowRectEx(&r, style, menu, exStyle);
+}
+
+int Win32Backend::systemMetric(int index, int dpi) const
+{
+    return dpiApi_.getSystemMetricsForDpi ? dpiApi_.getSystemMetricsForDpi(index, UINT(dpi)) : GetSystemMetrics(index);
 }
 
 Win32Backend::~Win32Backend()
@@ -166,18 +213,18 @@ PicturePtr Win32Backend::loadPicture(int resourceId)
         prefetched_.erase(resourceId);
         return picture;
     }
-    const codecs::Bytes file = resourceBytes(instance_, resourceId);
-    return file.empty() ? nullptr : Win32Picture::decode(file);
+    const Win32Picture::Files files = filesOf(resourceId);
+    return files.file.empty() ? nullptr : Win32Picture::load(files, systemDpi_);
 }
 
-HFONT Win32Backend::font(const Font& f)
+HFONT Win32Backend::font(const Font& f, int dpi)
 {
     const std::string face(f.face);
     const std::string key = face + '|' + std::to_string(int(f.points * 100)) + '|' + char('0' + f.bold) +
-                            char('0' + f.italic) + char('0' + f.underline);
+                            char('0' + f.italic) + char('0' + f.underline) + '|' + std::to_string(dpi);
     UniqueFont& slot = fonts_[key];
     if (!slot) {
-        const int height = -int(f.points * float(screenDpi().cy) / 72.0f + 0.5f);
+        const int height = -int(f.points * float(dpi) / 72.0f + 0.5f);
         slot.reset(CreateFontA(height, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, f.italic, f.underline, FALSE,
                                DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                                DEFAULT_PITCH | FF_SWISS, face.c_str()));
@@ -185,35 +232,28 @@ HFONT Win32Backend::font(const Font& f)
     return slot.get();
 }
 
+// Measured on the primary display and handed back in logical pixels, rounded up so that the
+// text drawn in a rectangle of that size still fits.
 SizePx Win32Backend::measureText(std::string_view text, const Font& f, int wrapWidth)
 {
+    const DisplayScale scale(systemDpi_);
     WindowDc screen(nullptr);
-    SelectScope select(screen.get(), font(f));
+    SelectScope select(screen.get(), font(f, systemDpi_));
     TEXTMETRICA tm{};
     GetTextMetricsA(screen.get(), &tm);
     if (text.empty())
-        return {0, int(tm.tmHeight)};
+        return {0, scale.lengthToLogical(int(tm.tmHeight))};
     const std::string copy(text);
-    RECT r{0, 0, wrapWidth > 0 ? wrapWidth : 0, 0};
+    RECT r{0, 0, wrapWidth > 0 ? scale.toDevice(wrapWidth) : 0, 0};
     const UINT format = DT_CALCRECT | DT_NOPREFIX | (wrapWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE);
     DrawTextA(screen.get(), copy.c_str(), int(copy.size()), &r, format);
-    return {wrapWidth > 0 ? wrapWidth : int(r.right - r.left), int(r.bottom - r.top)};
+    return {wrapWidth > 0 ? wrapWidth : scale.lengthToLogical(int(r.right - r.left)),
+            scale.lengthToLogical(int(r.bottom - r.top))};
 }
 
-// The program does not declare DPI awareness, so the DPI it sees stays the same for its life:
-// asked once instead of at every twip conversion.
-SizePx Win32Backend::screenDpi()
-{
-    if (dpi_.cx == 0) {
-        WindowDc screen(nullptr);
-        const int x = GetDeviceCaps(screen.get(), LOGPIXELSX), y = GetDeviceCaps(screen.get(), LOGPIXELSY);
-        dpi_ = {x > 0 ? x : 96, y > 0 ? y : 96};
-    }
-    return dpi_;
-}
-
-int Win32Backend::twipsPerPixelX() { return 1440 / screenDpi().cx; }
-int Win32Backend::twipsPerPixelY() { return 1440 / screenDpi().cy; }
+// The toolkit works in 96-DPI pixels on every display: the scale is the backend's business.
+int Win32Backend::twipsPerPixelX() { return 15; }
+int Win32Backend::twipsPerPixelY() { return 15; }
 
 void Win32Backend::messageBox(std::string_view text, std::string_view title, int style)
 {
@@ -294,7 +334,7 @@ PointPx Win32Backend::cursorPos()
 {
     POINT p{};
     GetCursorPos(&p);
-    return {p.x, p.y};
+    return DisplayScale(systemDpi_).toLogical(PointPx{p.x, p.y});
 }
 
 void Win32Backend::quit() { PostQuitMessage(0); }

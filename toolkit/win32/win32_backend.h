@@ -4,10 +4,12 @@
 #include "../backend.h"
 #include "handles.h"
 #include "small_map.h"
+#include "win32_picture.h"
 #include <oleauto.h>
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tk::win32 {
 
@@ -19,11 +21,26 @@ struct AccessibilityApi {
     BSTR(WINAPI* sysAllocStringLen)(const OLECHAR*, UINT);
 };
 
+// A picture resource and the same picture at twice the resolution, drawn above 96 DPI.
+struct ArtAt2x {
+    int resource, resource2x;
+};
+
+// The system's per-monitor DPI functions, bound from user32 where the system has them.
+struct DpiApi {
+    UINT(WINAPI* getDpiForSystem)();
+    UINT(WINAPI* getDpiForWindow)(HWND);
+    BOOL(WINAPI* adjustWindowRectExForDpi)(RECT*, DWORD, BOOL, DWORD, UINT);
+    int(WINAPI* getSystemMetricsForDpi)(int, UINT);
+};
+
 class Win32Backend final : public Backend {
 public:
     // The pictures in `prefetch` are decoded on a thread of their own while the display
-    // connects; loadPicture takes them over when they are done.
-    explicit Win32Backend(HINSTANCE instance, std::initializer_list<int> prefetch = {});
+    // connects; loadPicture takes them over when they are done. Pictures in `art2x` have a
+    // second resource at twice the resolution; all others are pixel art.
+    explicit Win32Backend(HINSTANCE instance, std::initializer_list<int> prefetch = {},
+                          std::initializer_list<ArtAt2x> art2x = {});
     ~Win32Backend() override;
 
     int runEventLoop();
@@ -43,19 +60,27 @@ public:
     void quit() override;
 
     HINSTANCE instance() const { return instance_; }
-    HFONT font(const Font& f); // cached for the backend's life
-    SizePx screenDpi();
+    HFONT font(const Font& f, int dpi); // cached for the backend's life
+    // The DPI of the primary display, fixed for the process: screen coordinates and text
+    // measurement map by it. A window maps its client area by its own monitor's DPI.
+    int systemDpi() const { return systemDpi_; }
+    int windowDpi(HWND w) const;
+    void adjustWindowRect(RECT& r, DWORD style, bool menu, DWORD exStyle, int dpi) const;
+    int systemMetric(int index, int dpi) const;
     void loadCommonControls(); // tool tips
     const AccessibilityApi* accessibility(); // null when the system lacks it
 
 private:
     struct Prefetch;
     bool startCom();
+    Win32Picture::Files filesOf(int resourceId) const;
 
     HINSTANCE instance_;
+    DpiApi dpiApi_{};
+    int systemDpi_ = 96;
+    std::vector<ArtAt2x> art2x_;
     SmallMap<int, std::unique_ptr<Prefetch>> prefetched_;
     SmallMap<std::string, UniqueFont> fonts_;
-    SizePx dpi_{};
     bool comInitialized_ = false; // for the shell, at its first use
     bool commonControlsLoaded_ = false;
     bool accessibilityBound_ = false;

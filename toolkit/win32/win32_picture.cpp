@@ -1,7 +1,7 @@
 #include "win32_picture.h"
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 namespace tk::win32 {
 
@@ -29,22 +29,49 @@ UniqueBitmap makeDib(SizePx size, const std::uint32_t* pixels)
     return dib;
 }
 
-// Area-weighted resampling of premultiplied pixels: each target pixel averages the source
-// area it covers, which is what a shrink needs; an enlargement degrades to nearest pixel.
+// The source pixels, with their weights, that make one target pixel along one axis.
+struct Tap {
+    int index;
+    double weight;
+};
+using Taps = std::vector<std::vector<Tap>>;
+
+// A shrink averages the source span each target pixel covers; an enlargement interpolates
+// linearly between the two nearest source pixel centres.
+Taps tapsFor(int from, int to)
+{
+    Taps taps(std::size_t(std::max(to, 0)));
+    const double step = double(from) / to;
+    for (int t = 0; t < to; ++t) {
+        auto& out = taps[std::size_t(t)];
+        if (to <= from) {
+            const double a = t * step, b = std::max(a + 1e-9, (t + 1) * step);
+            for (int s = int(a); s < from && s < b; ++s)
+                out.push_back({s, std::min<double>(s + 1, b) - std::max<double>(s, a)});
+        } else {
+            const double centre = std::clamp((t + 0.5) * step - 0.5, 0.0, double(from - 1));
+            const int s = int(centre);
+            const double w = centre - s;
+            out.push_back({s, 1 - w});
+            if (w > 0)
+                out.push_back({s + 1, w});
+        }
+    }
+    return taps;
+}
+
+// Filters premultiplied pixels to another size.
 std::vector<std::uint32_t> resample(const std::vector<std::uint32_t>& src, SizePx from, SizePx to)
 {
     std::vector<std::uint32_t> out(std::size_t(to.cx) * to.cy);
-    const double sx = double(from.cx) / to.cx, sy = double(from.cy) / to.cy;
+    const Taps across = tapsFor(from.cx, to.cx), down = tapsFor(from.cy, to.cy);
     for (int ty = 0; ty < to.cy; ++ty) {
-        const double y0 = ty * sy, y1 = std::max(y0 + 1e-9, (ty + 1) * sy);
         for (int tx = 0; tx < to.cx; ++tx) {
-            const double x0 = tx * sx, x1 = std::max(x0 + 1e-9, (tx + 1) * sx);
             double acc[4] = {0, 0, 0, 0}, total = 0;
-            for (int y = int(y0); y < from.cy && y < y1; ++y) {
-                const double wy = std::min<double>(y + 1, y1) - std::max<double>(y, y0);
-                for (int x = int(x0); x < from.cx && x < x1; ++x) {
-                    const double w = wy * (std::min<double>(x + 1, x1) - std::max<double>(x, x0));
-                    const std::uint32_t p = src[std::size_t(y) * from.cx + x];
+            for (const Tap& y : down[std::size_t(ty)]) {
+                for (const Tap& x : across[std::size_t(tx)]) {
+                    const double w = y.weight * x.weight;
+                    const std::uint32_t p = src[std::size_t(y.index) * from.cx + x.index];
                     for (int c = 0; c < 4; ++c)
                         acc[c] += w * ((p >> (8 * c)) & 0xFF);
                     total += w;
@@ -59,57 +86,104 @@ std::vector<std::uint32_t> resample(const std::vector<std::uint32_t>& src, SizeP
     return out;
 }
 
-} // namespace
-
-Win32Picture::Win32Picture(SizePx size, std::vector<std::uint32_t> pixels)
-    : size_(size), pixels_(std::move(pixels))
+// Each pixel repeated `factor` times across and down.
+std::vector<std::uint32_t> repeat(const std::vector<std::uint32_t>& src, SizePx from, int factor)
 {
-    hasAlpha_ = std::any_of(pixels_.begin(), pixels_.end(), [](std::uint32_t p) { return (p >> 24) != 0xFF; });
+    std::vector<std::uint32_t> out(src.size() * std::size_t(factor) * factor);
+    const int width = from.cx * factor;
+    for (int y = 0; y < from.cy * factor; ++y)
+        for (int x = 0; x < width; ++x)
+            out[std::size_t(y) * width + x] = src[std::size_t(y / factor) * from.cx + x / factor];
+    return out;
 }
 
-HBITMAP Win32Picture::bitmapFor(SizePx target) const
+} // namespace
+
+bool Win32Picture::decodeInto(codecs::Bytes file, Pixels& into)
 {
-    if (target == size_) {
-        if (!bitmap_)
-            bitmap_ = makeDib(size_, pixels_.data());
-        return bitmap_.get();
+    codecs::Image image = codecs::decodeImage(file);
+    if (image.empty())
+        return false;
+    into.size = {image.width, image.height};
+    into.bgra = std::move(image.pixels);
+    into.hasAlpha = std::any_of(into.bgra.begin(), into.bgra.end(), [](std::uint32_t p) { return (p >> 24) != 0xFF; });
+    return true;
+}
+
+PicturePtr Win32Picture::load(Files files, int dpi)
+{
+    Pixels pixels;
+    const bool want2x = dpi > DisplayScale::kDesignDpi && !files.file2x.empty();
+    if (want2x && decodeInto(files.file2x, pixels)) {
+        // Not make_shared: without run-time type information its control block asks the C++
+        // runtime to compare type tags, which links that runtime's shared-pointer and locking code.
+        auto* p = new Win32Picture(files, {pixels.size.cx / 2, pixels.size.cy / 2});
+        p->pixels2x_ = std::move(pixels);
+        return PicturePtr(p);
     }
-    auto& slot = scaled_[std::pair{target.cx, target.cy}];
-    if (!slot)
-        slot = makeDib(target, resample(pixels_, size_, target).data());
+    if (!decodeInto(files.file, pixels))
+        return nullptr;
+    auto* p = new Win32Picture(files, pixels.size);
+    p->pixels_ = std::move(pixels);
+    return PicturePtr(p);
+}
+
+const Win32Picture::Pixels& Win32Picture::pixelsFor(DisplayScale scale) const
+{
+    // Moved to a display of the other kind: the density it needs is decoded now.
+    if (scale.dpi() > DisplayScale::kDesignDpi && !files_.file2x.empty()) {
+        if (pixels2x_.empty())
+            decodeInto(files_.file2x, pixels2x_);
+        if (!pixels2x_.empty())
+            return pixels2x_;
+    }
+    if (pixels_.empty())
+        decodeInto(files_.file, pixels_);
+    return pixels_.empty() ? pixels2x_ : pixels_;
+}
+
+HBITMAP Win32Picture::bitmapFor(const Pixels& source, SizePx target) const
+{
+    UniqueBitmap& slot = bitmaps_[{&source, target}];
+    if (slot)
+        return slot.get();
+    if (target == source.size) {
+        slot = makeDib(target, source.bgra.data());
+    } else if (files_.file2x.empty()) {
+        // Pixel art: whole-number repetition first, the filter only for what remains.
+        const int factor = std::max(1, std::min(target.cx / source.size.cx, target.cy / source.size.cy));
+        const SizePx grown{source.size.cx * factor, source.size.cy * factor};
+        const std::vector<std::uint32_t> big = factor > 1 ? repeat(source.bgra, source.size, factor) : source.bgra;
+        slot = makeDib(target, grown == target ? big.data() : resample(big, grown, target).data());
+    } else {
+        slot = makeDib(target, resample(source.bgra, source.size, target).data());
+    }
     return slot.get();
 }
 
-void Win32Picture::draw(HDC dc, RectPx dest) const
+void Win32Picture::draw(HDC dc, RectPx dest, DisplayScale scale) const
 {
     const SizePx target{dest.width(), dest.height()};
     if (target.cx <= 0 || target.cy <= 0)
         return;
-    if (!hasAlpha_ && target == size_) {
+    const Pixels& source = pixelsFor(scale);
+    if (source.empty())
+        return;
+    if (!source.hasAlpha && target == source.size) {
         // Straight from the pixels: an opaque picture at its own size needs no bitmap of its own.
-        const BITMAPINFO bi = dibInfo(size_);
-        SetDIBitsToDevice(dc, dest.left, dest.top, DWORD(size_.cx), DWORD(size_.cy), 0, 0, 0, UINT(size_.cy),
-                          pixels_.data(), &bi, DIB_RGB_COLORS);
+        const BITMAPINFO bi = dibInfo(source.size);
+        SetDIBitsToDevice(dc, dest.left, dest.top, DWORD(target.cx), DWORD(target.cy), 0, 0, 0, UINT(target.cy),
+                          source.bgra.data(), &bi, DIB_RGB_COLORS);
         return;
     }
     UniqueMemDc mem(CreateCompatibleDC(dc));
-    SelectScope select(mem.get(), bitmapFor(target));
-    if (hasAlpha_) {
+    SelectScope select(mem.get(), bitmapFor(source, target));
+    if (source.hasAlpha) {
         const BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
         GdiAlphaBlend(dc, dest.left, dest.top, target.cx, target.cy, mem.get(), 0, 0, target.cx, target.cy, blend);
     } else {
         BitBlt(dc, dest.left, dest.top, target.cx, target.cy, mem.get(), 0, 0, SRCCOPY);
     }
-}
-
-PicturePtr Win32Picture::decode(codecs::Bytes file)
-{
-    codecs::Image image = codecs::decodeImage(file);
-    if (image.empty())
-        return nullptr;
-    // Not make_shared: without run-time type information its control block asks the C++
-    // runtime to compare type tags, which links that runtime's shared-pointer and locking code.
-    return PicturePtr(new Win32Picture(SizePx{image.width, image.height}, std::move(image.pixels)));
 }
 
 } // namespace tk::win32

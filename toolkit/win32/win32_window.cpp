@@ -136,8 +136,14 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
         fill(fill, menu.get(), spec.menu);
     }
 
-    RECT r{0, 0, spec.clientSize.cx, spec.clientSize.cy};
-    AdjustWindowRectEx(&r, st.style, bool(menu), st.exStyle);
+    style_ = st.style;
+    exStyle_ = st.exStyle;
+    hasMenu_ = bool(menu);
+    clientSize_ = spec.clientSize;
+    scale_ = DisplayScale(backend.systemDpi());
+    const SizePx client = scale_.toDevice(clientSize_);
+    RECT r{0, 0, client.cx, client.cy};
+    backend.adjustWindowRect(r, style_, hasMenu_, exStyle_, scale_.dpi());
     const SIZE outer{r.right - r.left, r.bottom - r.top};
     const POINT pos = spec.placement == Placement::CenterActive ? centredPosition(outer)
                                                                 : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
@@ -148,12 +154,9 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
         return; // the menu is still ours, and goes
     menu.release(); // the window destroys it
 
-    // A menu bar that wraps takes client height; grow the window until the client fits.
-    RECT client{};
-    GetClientRect(hwnd(), &client);
-    const int missing = spec.clientSize.cy - (client.bottom - client.top);
-    if (missing != 0)
-        SetWindowPos(hwnd(), nullptr, 0, 0, outer.cx, outer.cy + missing, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // Made on a monitor of another DPI than the primary one: laid out for that one.
+    scale_ = DisplayScale(backend.windowDpi(hwnd()));
+    fitClientArea(nullptr);
 
     // Focus cues start hidden unless the user asked to see them always.
     BOOL cues = FALSE;
@@ -191,11 +194,48 @@ void Win32Window::show()
     }
 }
 
+// Sizes the window so that its client area is the design's at the current scale, at the
+// suggested place when the system gives one.
+void Win32Window::fitClientArea(const RECT* suggested)
+{
+    const SizePx client = scale_.toDevice(clientSize_);
+    RECT r{0, 0, client.cx, client.cy};
+    backend_.adjustWindowRect(r, style_, hasMenu_, exStyle_, scale_.dpi());
+    SIZE outer{r.right - r.left, r.bottom - r.top};
+    if (suggested) {
+        SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    } else {
+        RECT now{};
+        GetWindowRect(hwnd(), &now);
+        if (now.right - now.left != outer.cx || now.bottom - now.top != outer.cy)
+            SetWindowPos(hwnd(), nullptr, 0, 0, outer.cx, outer.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    // A menu bar that wraps takes client height, and a suggested size may be off by a pixel:
+    // correct the window until the client area fits.
+    RECT now{}, got{};
+    GetWindowRect(hwnd(), &now);
+    GetClientRect(hwnd(), &got);
+    const int wider = client.cx - got.right, taller = client.cy - got.bottom;
+    if (wider != 0 || taller != 0)
+        SetWindowPos(hwnd(), nullptr, 0, 0, now.right - now.left + wider, now.bottom - now.top + taller,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+PointPx Win32Window::cursorInClient() const
+{
+    POINT p{};
+    GetCursorPos(&p);
+    ScreenToClient(hwnd(), &p);
+    return scale_.toLogical(PointPx{p.x, p.y});
+}
+
 void Win32Window::invalidate(RectPx r)
 {
     if (!hwnd())
         return;
-    const RECT rc{r.left, r.top, r.right, r.bottom};
+    const RectPx d = scale_.toDevice(r);
+    const RECT rc{d.left, d.top, d.right, d.bottom};
     InvalidateRect(hwnd(), &rc, FALSE);
 }
 
@@ -213,10 +253,12 @@ void Win32Window::releaseMouse()
 
 RectPx Win32Window::outerRect() const
 {
+    // Screen positions map by the primary display's scale, as the cursor's position does.
     RECT r{};
     if (hwnd())
         GetWindowRect(hwnd(), &r);
-    return {r.left, r.top, r.right, r.bottom};
+    const DisplayScale screen(backend_.systemDpi());
+    return {screen.toLogical(r.left), screen.toLogical(r.top), screen.toLogical(r.right), screen.toLogical(r.bottom)};
 }
 
 void Win32Window::startTimer(int id, int milliseconds)
@@ -236,10 +278,7 @@ void Win32Window::refreshToolTip()
     if (!hwnd())
         return;
     if (!toolTip_) {
-        POINT p{};
-        GetCursorPos(&p);
-        ScreenToClient(hwnd(), &p);
-        if (events_->toolTipAt({p.x, p.y}).empty())
+        if (events_->toolTipAt(cursorInClient()).empty())
             return; // created on first need: most windows never show one
         backend_.loadCommonControls();
         toolTip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
@@ -290,7 +329,7 @@ void Win32Window::paintTo(HDC dc, const RECT& area)
     UniqueBitmap buffer(CreateCompatibleBitmap(dc, w, h));
     SelectScope select(mem.get(), buffer.get());
     IntersectClipRect(mem.get(), area.left, area.top, area.right, area.bottom);
-    Win32Canvas canvas(mem.get(), backend_);
+    Win32Canvas canvas(mem.get(), backend_, scale_);
     events_->paint(canvas);
     BitBlt(dc, area.left, area.top, area.right - area.left, area.bottom - area.top, mem.get(), area.left, area.top,
            SRCCOPY);
@@ -302,16 +341,13 @@ void Win32Window::mouse(MouseEvent::Kind kind, short button, WPARAM wp, LPARAM l
     e.kind = kind;
     e.button = kind == MouseEvent::Kind::Move ? buttonsHeld(wp) : button;
     e.shift = shiftState(wp);
-    e.pos = {GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
+    e.pos = scale_.toLogical(PointPx{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
     events_->mouse(e);
 }
 
 bool Win32Window::setCursor()
 {
-    POINT p{};
-    GetCursorPos(&p);
-    ScreenToClient(hwnd(), &p);
-    const int id = events_->cursorAt({p.x, p.y});
+    const int id = events_->cursorAt(cursorInClient());
     if (!id)
         return false;
     SetCursor(LoadCursorA(backend_.instance(), MAKEINTRESOURCEA(id)));
@@ -370,10 +406,7 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
         auto* hdr = reinterpret_cast<NMHDR*>(lp);
         if (hdr->hwndFrom == toolTip_ && hdr->code == TTN_GETDISPINFOA) {
             static std::string text; // the tool tip copies it before the next request
-            POINT p{};
-            GetCursorPos(&p);
-            ScreenToClient(hwnd(), &p);
-            text = events_->toolTipAt({p.x, p.y});
+            text = events_->toolTipAt(cursorInClient());
             reinterpret_cast<NMTTDISPINFOA*>(lp)->lpszText = text.data();
             return 0;
         }
@@ -404,11 +437,18 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
         // Only the client area is ours to describe; oleacc is loaded at the first question.
         if (DWORD(lp) == DWORD(OBJID_CLIENT))
             if (const AccessibilityApi* api = backend_.accessibility())
-                if (const LRESULT r = accessible_.answer(*api, hwnd(), *events_, wp))
+                if (const LRESULT r = accessible_.answer(*api, hwnd(), *events_, scale_, wp))
                     return r;
         break;
     case WM_TIMER:
         events_->timer(int(wp));
+        return 0;
+    case WM_DPICHANGED:
+        // Moved to a monitor of another DPI: the same design at the new scale, where the
+        // system suggests. Pictures and fonts for the new scale are made at the next paint.
+        scale_ = DisplayScale(LOWORD(wp));
+        fitClientArea(reinterpret_cast<const RECT*>(lp));
+        InvalidateRect(hwnd(), nullptr, FALSE);
         return 0;
     case WM_COMMAND:
         if (HIWORD(wp) == 0 && lp == 0) {

@@ -1,8 +1,11 @@
 // One native window of the toolkit. The object is attached to its HWND at WM_NCCREATE and
 // detached at WM_DESTROY, when the toolkit is told the window is gone. Destroying the object
 // destroys a window that still exists, silently.
+// The toolkit sees logical (96-DPI) pixels only: the window maps its client area by the DPI
+// of the monitor it is on, and lays itself out again when it moves to another.
 #pragma once
 #include "../backend.h"
+#include "../display_scale.h"
 #include "handles.h"
 #include "win32_accessible.h"
 
@@ -32,12 +35,18 @@ private:
     void mouse(MouseEvent::Kind kind, short button, WPARAM wp, LPARAM lp);
     bool setCursor();
     void uiState(WORD action, WORD flags);
+    void fitClientArea(const RECT* suggested);
+    PointPx cursorInClient() const;
 
     HWND hwnd() const { return window_.get(); }
 
     Win32Backend& backend_;
     WindowEvents* events_;
     UniqueWindow window_;
+    DWORD style_ = 0, exStyle_ = 0;
+    bool hasMenu_ = false;
+    SizePx clientSize_;       // logical
+    DisplayScale scale_;      // of the monitor the window is on
     HWND toolTip_ = nullptr; // owned by the window, destroyed with it
     bool shown_ = false;
     bool cueHidden_ = true; // the UI state's UISF_HIDEFOCUS, as this window last heard it

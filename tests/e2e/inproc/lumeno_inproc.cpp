@@ -240,7 +240,7 @@ std::vector<std::uint32_t> drawn(const tk::Picture& picture)
     UniqueBitmap dib(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
     UniqueMemDc dc(CreateCompatibleDC(nullptr));
     SelectScope select(dc.get(), dib.get());
-    static_cast<const Win32Picture&>(picture).draw(dc.get(), {0, 0, size.cx, size.cy});
+    static_cast<const Win32Picture&>(picture).draw(dc.get(), {0, 0, size.cx, size.cy}, tk::DisplayScale());
     GdiFlush();
     const auto* first = static_cast<const std::uint32_t*>(bits);
     return {first, first + std::size_t(size.cx) * size.cy};
