@@ -20,8 +20,6 @@ public:
 
     constexpr int dpi() const { return dpi_; }
     constexpr bool isIdentity() const { return dpi_ == kDesignDpi; }
-    // Whole-number part of the factor, at least 1: how far pixel art may grow by repetition.
-    constexpr int wholeFactor() const { return dpi_ < kDesignDpi ? 1 : dpi_ / kDesignDpi; }
 
     // A logical edge or offset to its device pixel (nearest, halves up).
     constexpr int toDevice(int logical) const { return floorDiv(logical * dpi_ + kDesignDpi / 2, kDesignDpi); }
@@ -36,11 +34,6 @@ public:
     constexpr RectPx toDevice(RectPx r) const
     {
         return {toDevice(r.left), toDevice(r.top), toDevice(r.right), toDevice(r.bottom)};
-    }
-    // The smallest logical rectangle that covers a device rectangle (for what must be repainted).
-    constexpr RectPx coveringLogical(RectPx r) const
-    {
-        return {toLogical(r.left), toLogical(r.top), toLogical(r.right - 1) + 1, toLogical(r.bottom - 1) + 1};
     }
 
     friend constexpr bool operator==(DisplayScale, DisplayScale) = default;

@@ -23,9 +23,11 @@ FrameMetrics metricsFor(const WindowSpec& s)
     return {0, 0, 0, 0};
 }
 
-// Records draws in the window's client pixels (nested clips move the origin; they do not cut).
+// Records draws in the window's client device pixels (nested clips move the origin; they do
+// not cut).
 class RecordingCanvas final : public Canvas {
 public:
+    explicit RecordingCanvas(DisplayScale scale) : scale_(scale) {}
     std::vector<DrawOp> ops;
     void fill(RectPx r, Color c) override { add({DrawOp::Kind::Fill, r, c, {}, nullptr}); }
     void frame(RectPx r, Color c) override { add({DrawOp::Kind::Frame, r, c, {}, nullptr}); }
@@ -44,9 +46,10 @@ private:
     PointPx origin() const { return origins_.empty() ? PointPx{0, 0} : origins_.back(); }
     void add(DrawOp op)
     {
-        op.rect = op.rect.shifted(origin());
+        op.rect = scale_.toDevice(op.rect.shifted(origin()));
         ops.push_back(std::move(op));
     }
+    DisplayScale scale_;
     std::vector<PointPx> origins_;
 };
 
@@ -63,10 +66,11 @@ private:
 // ---- HeadlessWindow ----
 
 HeadlessWindow::HeadlessWindow(HeadlessBackend& b, const WindowSpec& s, WindowEvents& e)
-    : backend(b), spec(s), events(&e)
+    : backend(b), spec(s), events(&e), scale(b.dpi)
 {
     const FrameMetrics m = metricsFor(spec);
-    const int w = spec.clientSize.cx + m.left + m.right, h = spec.clientSize.cy + m.top + m.bottom;
+    const SizePx client = clientSize();
+    const int w = client.cx + m.left + m.right, h = client.cy + m.top + m.bottom;
     const PointPx at = spec.placement == Placement::CenterActive ? PointPx{(kScreen.cx - w) / 2, (kScreen.cy - h) / 2}
                                                                  : PointPx{40, 30};
     outer = {at.x, at.y, at.x + w, at.y + h};
@@ -119,7 +123,7 @@ void HeadlessWindow::close()
 
 std::vector<DrawOp> HeadlessWindow::paint()
 {
-    RecordingCanvas canvas;
+    RecordingCanvas canvas(scale);
     if (events)
         events->paint(canvas);
     return canvas.ops;
@@ -273,6 +277,7 @@ void HeadlessBackend::deliver(HeadlessWindow& top, MouseEvent e)
 {
     // The capture holder gets the pointer wherever it is, else the window it is over.
     HeadlessWindow* target = capture ? capture : &top;
+    e.pos = target->scale.toLogical(e.pos);
     if (target->events)
         target->events->mouse(e);
 }

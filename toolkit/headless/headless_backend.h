@@ -2,10 +2,14 @@
 // the test advances, text metrics are deterministic, pictures carry the sizes of the files that
 // the creator's resource lookup hands over, and process starts, shell calls and message boxes
 // are recorded instead of performed.
-// Input is injected in a window's client pixels and reaches it, or the window holding the
-// capture, as the platform would deliver it.
+// Like the platform, it shows windows at a display scale (`dpi`, 96 unless a test sets it before
+// making windows): input is injected, and draws are recorded, in a window's client device
+// pixels, mapped to and from the toolkit's logical pixels by the same DisplayScale the Win32
+// backend uses. Input reaches the window, or the one holding the capture, as the platform would
+// deliver it.
 #pragma once
 #include "../backend.h"
+#include "../display_scale.h"
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -35,7 +39,11 @@ public:
     void invalidate(RectPx) override { ++invalidations; }
     void captureMouse() override;
     void releaseMouse() override;
-    RectPx outerRect() const override { return outer; }
+    RectPx outerRect() const override // logical, as the platform's backend gives it
+    {
+        return {scale.toLogical(outer.left), scale.toLogical(outer.top), scale.toLogical(outer.right),
+                scale.toLogical(outer.bottom)};
+    }
     void startTimer(int id, int milliseconds) override;
     void stopTimer(int id) override;
     void refreshToolTip() override {}
@@ -43,11 +51,13 @@ public:
 
     // What a test may look at or do.
     void close();                  // the user's close box
-    std::vector<DrawOp> paint();   // one full paint, recorded
+    std::vector<DrawOp> paint();   // one full paint, recorded in device pixels
+    SizePx clientSize() const { return scale.toDevice(spec.clientSize); }
 
     HeadlessBackend& backend;
     WindowSpec spec;
     WindowEvents* events;
+    DisplayScale scale;            // the display's when the window was made
     RectPx outer;                  // screen pixels
     bool visible = false;
     int showCount = 0;
@@ -78,14 +88,17 @@ public:
     bool startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState) override;
     void shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
                       std::string_view directory, int showCommand) override;
-    PointPx cursorPos() override { return cursor; }
+    PointPx cursorPos() override { return DisplayScale(dpi).toLogical(cursor); }
     void quit() override { quitRequested = true; }
 
     // Windows
     std::vector<HeadlessWindow*> topLevelWindows() const; // alive, in creation order
     HeadlessWindow* findWindow(std::string_view caption) const;
 
-    // Input, in the top-level window's client pixels.
+    // The display's DPI for windows made from now on.
+    int dpi = DisplayScale::kDesignDpi;
+
+    // Input, in the top-level window's client device pixels.
     void mouseMove(HeadlessWindow& top, PointPx p, short buttons = 0, short shift = 0);
     void mouseDown(HeadlessWindow& top, PointPx p, short button = 1, short shift = 0);
     void mouseUp(HeadlessWindow& top, PointPx p, short button = 1, short shift = 0);
@@ -118,7 +131,7 @@ public:
     // The system directory's files, by name in any case; unset, it holds every file asked for.
     std::optional<std::set<std::string>> systemFiles;
     bool quitRequested = false;
-    PointPx cursor;                          // screen pixels
+    PointPx cursor;                          // screen device pixels
 
     // Internals used by HeadlessWindow.
     void forget(HeadlessWindow* w);

@@ -1,0 +1,69 @@
+// The one mapping between the design's 96-DPI pixels and a display's device pixels, at the
+// scales people use (100, 125, 150, 175, 200 and 250 %): what shares an edge in the design shares
+// it on the display, and every device pixel hit-tests to the logical pixel drawn there.
+#include "../../toolkit/display_scale.h"
+#include <gtest/gtest.h>
+#include <cmath>
+
+using tk::DisplayScale;
+
+namespace {
+
+constexpr int kDpis[] = {96, 120, 144, 168, 192, 240};
+
+TEST(DisplayScale, EachEdgeLandsOnTheNearestDevicePixelAndSpansTileWithoutGapsOrOverlaps)
+{
+    for (int dpi : kDpis) {
+        const DisplayScale s(dpi);
+        const double factor = dpi / 96.0;
+        for (int x = -40; x < 600; ++x) {
+            SCOPED_TRACE(testing::Message() << dpi << " DPI, x " << x);
+            EXPECT_LE(std::abs(s.toDevice(x) - x * factor), 0.5);
+            // Each logical pixel is at least one device pixel, and its span starts where the
+            // previous one ends.
+            ASSERT_LT(s.toDevice(x), s.toDevice(x + 1));
+            EXPECT_EQ(s.toLogical(s.toDevice(x)), x) << "left edge inclusive";
+            EXPECT_EQ(s.toLogical(s.toDevice(x + 1) - 1), x) << "last device pixel of the span";
+            EXPECT_EQ(s.toLogical(s.toDevice(x + 1)), x + 1) << "right edge exclusive";
+        }
+    }
+}
+
+TEST(DisplayScale, RectanglesAndSizesMapEdgeByEdge)
+{
+    // The main window's client area and the scene's place in it, by hand at each scale.
+    EXPECT_EQ(DisplayScale(96).toDevice(tk::SizePx{433, 368}), (tk::SizePx{433, 368}));
+    EXPECT_EQ(DisplayScale(120).toDevice(tk::SizePx{433, 368}), (tk::SizePx{541, 460}));
+    EXPECT_EQ(DisplayScale(144).toDevice(tk::SizePx{433, 368}), (tk::SizePx{650, 552}));
+    EXPECT_EQ(DisplayScale(192).toDevice(tk::SizePx{433, 368}), (tk::SizePx{866, 736}));
+    EXPECT_EQ(DisplayScale(120).toDevice(tk::RectPx{5, 6, 430, 337}), (tk::RectPx{6, 8, 538, 421}));
+    EXPECT_EQ(DisplayScale(144).toDevice(tk::RectPx{5, 6, 430, 337}), (tk::RectPx{8, 9, 645, 506}));
+    // Two neighbours meeting at x = 3 at 125 %: 3.75 rounds to 4 for both.
+    EXPECT_EQ(DisplayScale(120).toDevice(tk::RectPx{0, 0, 3, 1}).right, DisplayScale(120).toDevice(tk::RectPx{3, 0, 7, 1}).left);
+    EXPECT_EQ(DisplayScale(120).toDevice(tk::PointPx{-3, 3}), (tk::PointPx{-4, 4}));
+    EXPECT_TRUE(DisplayScale().isIdentity());
+    EXPECT_TRUE(DisplayScale(0).isIdentity()) << "an unknown DPI is the design's";
+}
+
+TEST(DisplayScale, PointsLeftOfOrAboveTheWindowMapBackToNegativePixels)
+{
+    // Under a mouse capture the pointer may be anywhere; -1 device is left of pixel 0.
+    for (int dpi : kDpis) {
+        EXPECT_EQ(DisplayScale(dpi).toLogical(-1), -1) << dpi;
+        EXPECT_EQ(DisplayScale(dpi).toLogical(0), 0) << dpi;
+    }
+}
+
+TEST(DisplayScale, MeasuredTextGetsTheSmallestLogicalLengthThatHoldsIt)
+{
+    for (int dpi : kDpis) {
+        const DisplayScale s(dpi);
+        for (int device = 0; device < 300; ++device) {
+            const int logical = s.lengthToLogical(device);
+            EXPECT_GE(logical * dpi, device * 96) << dpi << " DPI, " << device;
+            EXPECT_LT((logical - 1) * dpi, device * 96) << dpi << " DPI, " << device;
+        }
+    }
+}
+
+} // namespace
