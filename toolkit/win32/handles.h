@@ -38,6 +38,7 @@ private:
 inline void freeFont(HFONT h) { DeleteObject(h); }
 inline void freeBitmap(HBITMAP h) { DeleteObject(h); }
 inline void freePen(HPEN h) { DeleteObject(h); }
+inline void freeIcon(HICON h) { DestroyIcon(h); } // and cursors
 inline void freeDc(HDC h) { DeleteDC(h); }
 inline void freeHandle(HANDLE h) { CloseHandle(h); }
 inline void freeWindow(HWND h) { DestroyWindow(h); }
@@ -46,6 +47,7 @@ inline void freeMenu(HMENU h) { DestroyMenu(h); } // and its drop-down menus
 using UniqueFont = Unique<HFONT, freeFont>;
 using UniqueBitmap = Unique<HBITMAP, freeBitmap>;
 using UniquePen = Unique<HPEN, freePen>;
+using UniqueIcon = Unique<HICON, freeIcon>;
 using UniqueMemDc = Unique<HDC, freeDc>;
 using UniqueHandle = Unique<HANDLE, freeHandle>;
 using UniqueWindow = Unique<HWND, freeWindow>;

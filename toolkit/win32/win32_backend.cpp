@@ -1,7 +1,9 @@
 #include "win32_backend.h"
+#include "win32_icons.h"
 #include "win32_picture.h"
 #include "win32_window.h"
 #include <commctrl.h>
+#include <cstdlib>
 #include <objbase.h>
 #include <string>
 #include <type_traits>
@@ -138,6 +140,24 @@ int Win32Backend::systemMetric(int index, int dpi) const
     return dpiApi_.getSystemMetricsForDpi ? dpiApi_.getSystemMetricsForDpi(index, UINT(dpi)) : GetSystemMetrics(index);
 }
 
+HICON Win32Backend::icon(int resource, bool small, int dpi)
+{
+    const int size = systemMetric(small ? SM_CXSMICON : SM_CXICON, dpi);
+    UniqueIcon& slot = icons_[{resource, size}];
+    if (!slot)
+        slot.reset(iconAtSize(instance_, resource, size));
+    return slot.get();
+}
+
+HCURSOR Win32Backend::cursor(int resource, int dpi)
+{
+    const int size = systemMetric(SM_CXCURSOR, dpi);
+    UniqueIcon& slot = cursors_[{resource, size}];
+    if (!slot)
+        slot.reset(cursorAtSize(instance_, resource, size));
+    return slot.get();
+}
+
 Win32Backend::~Win32Backend()
 {
     // A thread must not outlive the slot it writes to.
@@ -223,11 +243,30 @@ HFONT Win32Backend::font(const Font& f, int dpi)
     const std::string key = face + '|' + std::to_string(int(f.points * 100)) + '|' + char('0' + f.bold) +
                             char('0' + f.italic) + char('0' + f.underline) + '|' + std::to_string(dpi);
     UniqueFont& slot = fonts_[key];
-    if (!slot) {
-        const int height = -int(f.points * float(dpi) / 72.0f + 0.5f);
-        slot.reset(CreateFontA(height, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, f.italic, f.underline, FALSE,
-                               DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                               DEFAULT_PITCH | FF_SWISS, face.c_str()));
+    if (slot)
+        return slot.get();
+    const int height = -int(f.points * float(dpi) / 72.0f + 0.5f);
+    auto make = [&](const char* name) {
+        return CreateFontA(height, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, f.italic, f.underline, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, name);
+    };
+    slot.reset(make(face.c_str()));
+    if (dpi != DisplayScale::kDesignDpi) {
+        // A bitmap face has its few sizes made for 96 DPI; above that it falls back to a much
+        // smaller one (9.75 points at 200 % come out 16 pixels high instead of 26). The system's
+        // scalable sans serif, drawn to the same metrics, takes its place then.
+        TEXTMETRICA tm{};
+        {
+            WindowDc screen(nullptr);
+            SelectScope select(screen.get(), slot.get());
+            GetTextMetricsA(screen.get(), &tm);
+        }
+        const int em = int(tm.tmHeight - tm.tmInternalLeading);
+        if (!(tm.tmPitchAndFamily & TMPF_VECTOR) && std::abs(em + height) > 1) {
+            UniqueFont scalable(make("Microsoft Sans Serif"));
+            if (scalable)
+                slot = std::move(scalable);
+        }
     }
     return slot.get();
 }

@@ -67,6 +67,10 @@ public:
     int windowDpi(HWND w) const;
     void adjustWindowRect(RECT& r, DWORD style, bool menu, DWORD exStyle, int dpi) const;
     int systemMetric(int index, int dpi) const;
+    // The program's icon or cursor at the size the system uses at this DPI; cached for the
+    // backend's life.
+    HICON icon(int resource, bool small, int dpi);
+    HCURSOR cursor(int resource, int dpi);
     void loadCommonControls(); // tool tips
     const AccessibilityApi* accessibility(); // null when the system lacks it
 
@@ -81,6 +85,7 @@ private:
     std::vector<ArtAt2x> art2x_;
     SmallMap<int, std::unique_ptr<Prefetch>> prefetched_;
     SmallMap<std::string, UniqueFont> fonts_;
+    SmallMap<std::pair<int, int>, UniqueIcon> icons_, cursors_; // by resource and size
     bool comInitialized_ = false; // for the shell, at its first use
     bool commonControlsLoaded_ = false;
     bool accessibilityBound_ = false;

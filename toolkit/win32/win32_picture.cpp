@@ -99,14 +99,24 @@ std::vector<std::uint32_t> repeat(const std::vector<std::uint32_t>& src, SizePx 
 
 } // namespace
 
+void Win32Picture::Pixels::assign(SizePx s, std::vector<std::uint32_t> pixels)
+{
+    size = s;
+    bgra = std::move(pixels);
+    hasAlpha = std::any_of(bgra.begin(), bgra.end(), [](std::uint32_t p) { return (p >> 24) != 0xFF; });
+}
+
+Win32Picture::Win32Picture(SizePx size, std::vector<std::uint32_t> bgra) : size_(size)
+{
+    pixels_.assign(size, std::move(bgra));
+}
+
 bool Win32Picture::decodeInto(codecs::Bytes file, Pixels& into)
 {
     codecs::Image image = codecs::decodeImage(file);
     if (image.empty())
         return false;
-    into.size = {image.width, image.height};
-    into.bgra = std::move(image.pixels);
-    into.hasAlpha = std::any_of(into.bgra.begin(), into.bgra.end(), [](std::uint32_t p) { return (p >> 24) != 0xFF; });
+    into.assign({image.width, image.height}, std::move(image.pixels));
     return true;
 }
 

@@ -25,6 +25,8 @@ public:
     };
     // Decodes the density that a display of this DPI needs; null when it is unreadable.
     static PicturePtr load(Files files, int dpi);
+    // Pixel art already decoded: premultiplied BGRA, top row first.
+    Win32Picture(SizePx size, std::vector<std::uint32_t> bgra);
 
     SizePx size() const override { return size_; }
     void draw(HDC dc, RectPx deviceDest, DisplayScale scale) const;
@@ -35,6 +37,7 @@ private:
         std::vector<std::uint32_t> bgra;
         bool hasAlpha = false;
         bool empty() const { return bgra.empty(); }
+        void assign(SizePx size, std::vector<std::uint32_t> bgra);
     };
     Win32Picture(Files files, SizePx size) : files_(files), size_(size) {}
     static bool decodeInto(codecs::Bytes file, Pixels& into);

@@ -15,25 +15,23 @@ constexpr char kWindowClass[] = "LumenoForm";
 // A window's class, registered at first use: one per icon (0: none). Windows take their icons
 // from their class: the system then takes them up once, as it makes the window, where each
 // WM_SETICON afterwards has them converted again (under Wine about 4 ms for the two sizes).
-std::string classFor(HINSTANCE instance, WNDPROC proc, int iconResource)
+// They are made for the primary display's DPI; a window on another display sets its own.
+std::string classFor(Win32Backend& backend, WNDPROC proc, int iconResource)
 {
+    HINSTANCE instance = backend.instance();
     const std::string name = iconResource ? kWindowClass + ("." + std::to_string(iconResource)) : kWindowClass;
     WNDCLASSEXA known{};
     known.cbSize = sizeof(known);
     if (GetClassInfoExA(instance, name.c_str(), &known))
         return name;
-    auto icon = [&](int metric) {
-        return iconResource ? static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(iconResource), IMAGE_ICON,
-                                                            GetSystemMetrics(metric), GetSystemMetrics(metric), LR_SHARED))
-                            : nullptr;
-    };
+    auto icon = [&](bool small) { return iconResource ? backend.icon(iconResource, small, backend.systemDpi()) : nullptr; };
     WNDCLASSEXA wc{};
     wc.cbSize = sizeof(wc);
     wc.style = CS_DBLCLKS;
     wc.hInstance = instance;
     wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
-    wc.hIcon = icon(SM_CXICON);
-    wc.hIconSm = icon(SM_CXSMICON);
+    wc.hIcon = icon(false);
+    wc.hIconSm = icon(true);
     wc.lpfnWndProc = proc;
     wc.lpszClassName = name.c_str();
     RegisterClassExA(&wc);
@@ -147,7 +145,8 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
     const SIZE outer{r.right - r.left, r.bottom - r.top};
     const POINT pos = spec.placement == Placement::CenterActive ? centredPosition(outer)
                                                                 : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
-    const std::string windowClass = classFor(instance, windowProc, spec.iconResource);
+    iconResource_ = spec.iconResource;
+    const std::string windowClass = classFor(backend, windowProc, spec.iconResource);
     CreateWindowExA(st.exStyle, windowClass.c_str(), spec.caption.c_str(), st.style, pos.x, pos.y,
                     outer.cx, outer.cy, nullptr, menu.get(), instance, this);
     if (!hwnd())
@@ -155,8 +154,10 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
     menu.release(); // the window destroys it
 
     // Made on a monitor of another DPI than the primary one: laid out for that one.
-    scale_ = DisplayScale(backend.windowDpi(hwnd()));
-    fitClientArea(nullptr);
+    if (const int dpi = backend.windowDpi(hwnd()); dpi != scale_.dpi())
+        rescale(dpi, nullptr);
+    else
+        fitClientArea(nullptr);
 
     // Focus cues start hidden unless the user asked to see them always.
     BOOL cues = FALSE;
@@ -220,6 +221,19 @@ void Win32Window::fitClientArea(const RECT* suggested)
     if (wider != 0 || taller != 0)
         SetWindowPos(hwnd(), nullptr, 0, 0, now.right - now.left + wider, now.bottom - now.top + taller,
                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// On a monitor of another DPI: the same design at the new scale, where the system suggests.
+// Pictures and fonts for the new scale are made at the next paint.
+void Win32Window::rescale(int dpi, const RECT* suggested)
+{
+    scale_ = DisplayScale(dpi);
+    fitClientArea(suggested);
+    if (iconResource_) {
+        SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(backend_.icon(iconResource_, true, dpi)));
+        SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(backend_.icon(iconResource_, false, dpi)));
+    }
+    InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
 PointPx Win32Window::cursorInClient() const
@@ -350,7 +364,7 @@ bool Win32Window::setCursor()
     const int id = events_->cursorAt(cursorInClient());
     if (!id)
         return false;
-    SetCursor(LoadCursorA(backend_.instance(), MAKEINTRESOURCEA(id)));
+    SetCursor(backend_.cursor(id, scale_.dpi()));
     return true;
 }
 
@@ -444,11 +458,7 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
         events_->timer(int(wp));
         return 0;
     case WM_DPICHANGED:
-        // Moved to a monitor of another DPI: the same design at the new scale, where the
-        // system suggests. Pictures and fonts for the new scale are made at the next paint.
-        scale_ = DisplayScale(LOWORD(wp));
-        fitClientArea(reinterpret_cast<const RECT*>(lp));
-        InvalidateRect(hwnd(), nullptr, FALSE);
+        rescale(LOWORD(wp), reinterpret_cast<const RECT*>(lp));
         return 0;
     case WM_COMMAND:
         if (HIWORD(wp) == 0 && lp == 0) {

@@ -36,6 +36,7 @@ private:
     bool setCursor();
     void uiState(WORD action, WORD flags);
     void fitClientArea(const RECT* suggested);
+    void rescale(int dpi, const RECT* suggested);
     PointPx cursorInClient() const;
 
     HWND hwnd() const { return window_.get(); }
@@ -45,6 +46,7 @@ private:
     UniqueWindow window_;
     DWORD style_ = 0, exStyle_ = 0;
     bool hasMenu_ = false;
+    int iconResource_ = 0;
     SizePx clientSize_;       // logical
     DisplayScale scale_;      // of the monitor the window is on
     HWND toolTip_ = nullptr; // owned by the window, destroyed with it
