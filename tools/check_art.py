@@ -33,9 +33,12 @@ VGA16 = [
 ICON_IMAGE_SIZES = {16: 296, 32: 744}
 CURSOR_SIZE = 766
 CURSOR_HOTSPOT = (12, 1)
-SCENE_SIZE = (425, 331)
+# Every picture is drawn from its 1x file at 96 DPI and from its 2x one above.
+SCALES = (1, 2)
+SCENE_SIZE = (425, 331)                  # at 1x
 SCENE_BYTES = (14 * 1024, 24 * 1024)
-LOGO_BYTES = (5 * 1024, 12 * 1024)
+LOGO_SIZE = 100                          # at 1x, square
+LOGO_BYTES = {1: (5 * 1024, 12 * 1024), 2: (10 * 1024, 20 * 1024)}
 # Hotspot rectangles (x, y, w, h) of the scene; each object's label must lie
 # inside its rectangle and fill most of it.
 SCENE_BOXES = {
@@ -68,13 +71,14 @@ class Checker:
         self.faults.append("art/%s: %s" % (name, message))
 
     def read(self, name):
+        """The file's bytes, or None and a fault if it is missing."""
         path = os.path.join(self.art, name)
         self.checked += 1
         try:
             with open(path, "rb") as f:
                 return f.read()
         except FileNotFoundError:
-            self.fault(name, "missing")
+            self.fault(name, "missing; tools/make-art makes it")
             return None
 
     def expect(self, name, what, got, want):
@@ -82,6 +86,12 @@ class Checker:
             self.fault(name, "%s is %r, expected %r" % (what, got, want))
             return False
         return True
+
+
+def scaled_name(name, scale):
+    """The file holding `name`'s picture at `scale`: logo.gif, logo@2x.gif."""
+    stem, ext = os.path.splitext(name)
+    return name if scale == 1 else "%s@%dx%s" % (stem, scale, ext)
 
 
 # ---------------------------------------------------------------- bitmaps
@@ -313,18 +323,20 @@ def gif_blocks(data):
     raise ValueError("no trailer")
 
 
-def check_logo(ck):
-    name = "logo.gif"
+def check_logo(ck, scale):
+    name = scaled_name("logo.gif", scale)
+    size = LOGO_SIZE * scale
     data = ck.read(name)
     if data is None:
         return
-    lo, hi = LOGO_BYTES
+    lo, hi = LOGO_BYTES[scale]
     if not lo <= len(data) <= hi:
         ck.fault(name, "%d bytes, expected %d..%d" % (len(data), lo, hi))
     if not ck.expect(name, "signature", data[:6], b"GIF89a"):
         return
     w, h, flags = struct.unpack_from("<HHB", data, 6)
-    ck.expect(name, "size", (w, h), (100, 100))
+    if not ck.expect(name, "size", (w, h), (size, size)):
+        return
     if not flags & 0x80 or (flags & 7) != 7:
         ck.fault(name, "needs a global colour table of 256 entries")
     try:
@@ -340,7 +352,7 @@ def check_logo(ck):
             ck.fault(name, "has a looping (animation) extension")
     for desc in images:
         x, y, iw, ih, iflags = struct.unpack("<HHHHB", desc)
-        ck.expect(name, "frame rectangle", (x, y, iw, ih), (0, 0, 100, 100))
+        ck.expect(name, "frame rectangle", (x, y, iw, ih), (0, 0, size, size))
         if iflags & 0x80:
             ck.fault(name, "frame has its own colour table")
         if iflags & 0x40:
@@ -358,10 +370,12 @@ def check_logo(ck):
         ck.fault(name, "does not decode: %s" % e)
         return
     index = np.asarray(im)
-    for x, y in ((0, 0), (99, 0), (0, 99), (99, 99)):
+    last = size - 1
+    for x, y in ((0, 0), (last, 0), (0, last), (last, last)):
         if index[y, x] != 255:
             ck.fault(name, "corner (%d,%d) is not transparent" % (x, y))
-    if np.any(index[40:60, 40:60] == 255):
+    centre = slice(size * 2 // 5, size * 3 // 5)
+    if np.any(index[centre, centre] == 255):
         ck.fault(name, "the centre of the sphere is transparent")
     outside = (index == 255).mean()
     # A disc filling the square leaves 1 - pi/4 = 21% around it.
@@ -470,7 +484,8 @@ def check_regenerated(ck):
         files = {}
     try:
         logo = load_module("logo", "make_logo")
-        files["logo.gif"] = logo.build()
+        for scale in SCALES:
+            files[scaled_name("logo.gif", scale)] = logo.build(scale)
     except Exception as e:
         ck.faults.append("tools/logo: generator failed: %s" % e)
     for name, data in sorted(files.items()):
@@ -488,7 +503,8 @@ def main(argv):
         check_icon(ck, i)
     check_program_icon(ck)
     check_cursor(ck)
-    check_logo(ck)
+    for scale in SCALES:
+        check_logo(ck, scale)
     check_scene(ck)
     check_regenerated(ck)
     for f in ck.faults:
