@@ -33,29 +33,41 @@ VGA16 = [
 ICON_IMAGE_SIZES = {16: 296, 32: 744}
 CURSOR_SIZE = 766
 CURSOR_HOTSPOT = (12, 1)
-SCENE_SIZE = (425, 331)
-SCENE_BYTES = (14 * 1024, 24 * 1024)
-LOGO_BYTES = (5 * 1024, 12 * 1024)
-# Hotspot rectangles (x, y, w, h) of the scene; each object's label must lie
-# inside its rectangle and fill most of it.
+# Every picture is drawn from its 1x file at 96 DPI and from its 2x one above.
+SCALES = (1, 2)
+SCENE_SIZE = (425, 331)                  # at 1x
+# The 1x scene's byte budget; the 2x one has none settled, so only its format counts.
+SCENE_BYTES = {1: (14 * 1024, 24 * 1024)}
+LOGO_SIZE = 100                          # at 1x, square
+LOGO_BYTES = {1: (5 * 1024, 12 * 1024), 2: (10 * 1024, 20 * 1024)}
+# Hotspot rectangles (left, top, width, height) of the scene in twips, as the
+# main window places them; a pixel is 15 twips at 1x and 15 / scale above.
+# Each object's label must lie inside its rectangle and fill most of it.
 SCENE_BOXES = {
-    1: ("map", (24, 16, 169, 105)),
-    2: ("clock", (368, 40, 49, 137)),
-    3: ("monitor", (128, 80, 153, 153)),
-    4: ("left loudspeaker", (72, 104, 49, 113)),
-    5: ("right loudspeaker", (280, 96, 52, 122)),
-    6: ("globe", (12, 184, 45, 82)),
-    7: ("modem", (280, 216, 49, 33)),
-    8: ("CDs", (328, 216, 49, 41)),
-    10: ("hard-disk end of the case", (293, 251, 45, 29)),
-    11: ("keyboard", (96, 280, 259, 32)),
-    12: ("mouse", (384, 280, 41, 25)),
-    13: ("keys", (16, 296, 57, 33)),
+    1: ("map", (360, 240, 2535, 1575)),
+    2: ("clock", (5520, 600, 735, 2055)),
+    3: ("monitor", (1920, 1200, 2295, 2295)),
+    4: ("left loudspeaker", (1080, 1560, 735, 1695)),
+    5: ("right loudspeaker", (4200, 1440, 780, 1830)),
+    6: ("globe", (180, 2760, 675, 1230)),
+    7: ("modem", (4200, 3240, 735, 495)),
+    8: ("CDs", (4920, 3240, 735, 615)),
+    10: ("hard-disk end of the case", (4395, 3765, 675, 435)),
+    11: ("keyboard", (1440, 4200, 3885, 480)),
+    12: ("mouse", (5760, 4200, 615, 375)),
+    13: ("keys", (240, 4440, 855, 495)),
 }
 # The case and its hard-disk end together make up the case hotspot.
 CASE_LABELS = (9, 10)
-CASE_BOX = (66, 248, 271, 37)
+CASE_BOX = (990, 3720, 4065, 555)
+TWIPS_PER_PIXEL = 15                     # at 1x
 MIN_COVER = 0.6
+LABEL_COUNT = 14                         # 0 is no object
+# Share of the 1x label map that the 2x one, taken block by block, must repeat.
+# Only pixels on an object's edge may honestly differ, about 5% of the scene,
+# and even a one-sample 2x render differs on under 0.5%; a 2x map one 1x pixel
+# out of place differs on more than 1%.
+MIN_LABEL_AGREEMENT = 0.99
 
 
 class Checker:
@@ -68,13 +80,14 @@ class Checker:
         self.faults.append("art/%s: %s" % (name, message))
 
     def read(self, name):
+        """The file's bytes, or None and a fault if it is missing."""
         path = os.path.join(self.art, name)
         self.checked += 1
         try:
             with open(path, "rb") as f:
                 return f.read()
         except FileNotFoundError:
-            self.fault(name, "missing")
+            self.fault(name, "missing; tools/make-art makes it")
             return None
 
     def expect(self, name, what, got, want):
@@ -82,6 +95,12 @@ class Checker:
             self.fault(name, "%s is %r, expected %r" % (what, got, want))
             return False
         return True
+
+
+def scaled_name(name, scale):
+    """The file holding `name`'s picture at `scale`: logo.gif, logo@2x.gif."""
+    stem, ext = os.path.splitext(name)
+    return name if scale == 1 else "%s@%dx%s" % (stem, scale, ext)
 
 
 # ---------------------------------------------------------------- bitmaps
@@ -313,18 +332,20 @@ def gif_blocks(data):
     raise ValueError("no trailer")
 
 
-def check_logo(ck):
-    name = "logo.gif"
+def check_logo(ck, scale):
+    name = scaled_name("logo.gif", scale)
+    size = LOGO_SIZE * scale
     data = ck.read(name)
     if data is None:
         return
-    lo, hi = LOGO_BYTES
+    lo, hi = LOGO_BYTES[scale]
     if not lo <= len(data) <= hi:
         ck.fault(name, "%d bytes, expected %d..%d" % (len(data), lo, hi))
     if not ck.expect(name, "signature", data[:6], b"GIF89a"):
         return
     w, h, flags = struct.unpack_from("<HHB", data, 6)
-    ck.expect(name, "size", (w, h), (100, 100))
+    if not ck.expect(name, "size", (w, h), (size, size)):
+        return
     if not flags & 0x80 or (flags & 7) != 7:
         ck.fault(name, "needs a global colour table of 256 entries")
     try:
@@ -340,7 +361,7 @@ def check_logo(ck):
             ck.fault(name, "has a looping (animation) extension")
     for desc in images:
         x, y, iw, ih, iflags = struct.unpack("<HHHHB", desc)
-        ck.expect(name, "frame rectangle", (x, y, iw, ih), (0, 0, 100, 100))
+        ck.expect(name, "frame rectangle", (x, y, iw, ih), (0, 0, size, size))
         if iflags & 0x80:
             ck.fault(name, "frame has its own colour table")
         if iflags & 0x40:
@@ -358,10 +379,12 @@ def check_logo(ck):
         ck.fault(name, "does not decode: %s" % e)
         return
     index = np.asarray(im)
-    for x, y in ((0, 0), (99, 0), (0, 99), (99, 99)):
+    last = size - 1
+    for x, y in ((0, 0), (last, 0), (0, last), (last, last)):
         if index[y, x] != 255:
             ck.fault(name, "corner (%d,%d) is not transparent" % (x, y))
-    if np.any(index[40:60, 40:60] == 255):
+    centre = slice(size * 2 // 5, size * 3 // 5)
+    if np.any(index[centre, centre] == 255):
         ck.fault(name, "the centre of the sphere is transparent")
     outside = (index == 255).mean()
     # A disc filling the square leaves 1 - pi/4 = 21% around it.
@@ -371,13 +394,16 @@ def check_logo(ck):
 
 # ---------------------------------------------------------------- scene
 
-def check_scene(ck):
-    name = "scene.jpg"
+def check_scene(ck, scale):
+    """Checks the scene and its label map at `scale`; returns the labels or None."""
+    size = (SCENE_SIZE[0] * scale, SCENE_SIZE[1] * scale)
+    name = scaled_name("scene.jpg", scale)
     data = ck.read(name)
     if data is not None:
-        lo, hi = SCENE_BYTES
-        if not lo <= len(data) <= hi:
-            ck.fault(name, "%d bytes, expected %d..%d" % (len(data), lo, hi))
+        if scale in SCENE_BYTES:
+            lo, hi = SCENE_BYTES[scale]
+            if not lo <= len(data) <= hi:
+                ck.fault(name, "%d bytes, expected %d..%d" % (len(data), lo, hi))
         frames = []
         pos = 2
         if data[:2] != b"\xff\xd8":
@@ -399,7 +425,7 @@ def check_scene(ck):
                     ck.fault(name, "frame type SOF%d, expected SOF2 (progressive)" % (marker - 0xC0))
                 precision, h, w, ncomp = struct.unpack_from(">BHHB", sof, 0)
                 ck.expect(name, "sample precision", precision, 8)
-                ck.expect(name, "size", (w, h), SCENE_SIZE)
+                ck.expect(name, "size", (w, h), size)
                 if ck.expect(name, "component count", ncomp, 3):
                     sampling = [sof[6 + 3 * i + 1] for i in range(3)]
                     ck.expect(name, "sampling factors (Y, Cb, Cr)",
@@ -409,44 +435,60 @@ def check_scene(ck):
         except Exception as e:
             ck.fault(name, "does not decode: %s" % e)
 
-    name = "scene_labels.png"
+    name = scaled_name("scene_labels.png", scale)
     data = ck.read(name)
     if data is None:
-        return
+        return None
     try:
         im = Image.open(io.BytesIO(data))
         im.load()
     except Exception as e:
         ck.fault(name, "does not decode: %s" % e)
-        return
-    if not ck.expect(name, "size", im.size, SCENE_SIZE):
-        return
+        return None
+    if not ck.expect(name, "size", im.size, size):
+        return None
     if im.mode not in ("L", "P", "I", "I;16"):
         ck.fault(name, "mode %s; expected one channel holding label numbers" % im.mode)
-        return
+        return None
     labels = np.asarray(im).astype(np.int64)
-    extra = sorted(set(np.unique(labels)) - set(range(14)))
+    extra = sorted(set(np.unique(labels)) - set(range(LABEL_COUNT)))
     if extra:
         ck.fault(name, "unknown label values %s" % extra[:10])
     for label, (what, box) in sorted(SCENE_BOXES.items()):
-        check_label(ck, name, "label %d (%s)" % (label, what), labels == label, box)
+        check_label(ck, name, "label %d (%s)" % (label, what), labels == label, box, scale)
     check_label(ck, name, "labels %d+%d (computer case)" % CASE_LABELS,
-                np.isin(labels, CASE_LABELS), CASE_BOX)
+                np.isin(labels, CASE_LABELS), CASE_BOX, scale)
+    return labels
 
 
-def check_label(ck, name, what, mask, box):
+def check_label(ck, name, what, mask, box, scale):
     ys, xs = np.nonzero(mask)
     if len(xs) == 0:
         ck.fault(name, "%s has no pixels" % what)
         return
     x0, y0, x1, y1 = xs.min(), ys.min(), xs.max() + 1, ys.max() + 1
-    bx, by, bw, bh = box
-    if x0 < bx or y0 < by or x1 > bx + bw or y1 > by + bh:
-        ck.fault(name, "%s spans x %d..%d, y %d..%d, outside its box x %d..%d, y %d..%d"
-                 % (what, x0, x1 - 1, y0, y1 - 1, bx, bx + bw - 1, by, by + bh - 1))
-    if (x1 - x0) < MIN_COVER * bw or (y1 - y0) < MIN_COVER * bh:
-        ck.fault(name, "%s is %dx%d, covers too little of its %dx%d box"
-                 % (what, x1 - x0, y1 - y0, bw, bh))
+    left, top, width, height = box
+    bx0, by0, bx1, by1 = (scale * t / TWIPS_PER_PIXEL
+                          for t in (left, top, left + width, top + height))
+    if x0 < bx0 or y0 < by0 or x1 > bx1 or y1 > by1:
+        ck.fault(name, "%s spans x %d..%d, y %d..%d, outside its box x %g..%g, y %g..%g"
+                 % (what, x0, x1 - 1, y0, y1 - 1, bx0, bx1 - 1, by0, by1 - 1))
+    if (x1 - x0) < MIN_COVER * (bx1 - bx0) or (y1 - y0) < MIN_COVER * (by1 - by0):
+        ck.fault(name, "%s is %dx%d, covers too little of its %gx%g box"
+                 % (what, x1 - x0, y1 - y0, bx1 - bx0, by1 - by0))
+
+
+def check_labels_agree(ck, labels, fine, scale):
+    """The label map at `scale` shows the objects where the 1x one does."""
+    name = scaled_name("scene_labels.png", scale)
+    h, w = labels.shape
+    blocks = fine.reshape(h, scale, w, scale)
+    # Each block's most common label; ties go to the lower number, towards no object.
+    counts = np.stack([(blocks == k).sum(axis=(1, 3)) for k in range(LABEL_COUNT)])
+    agree = (counts.argmax(axis=0) == labels).mean()
+    if agree < MIN_LABEL_AGREEMENT:
+        ck.fault(name, "agrees with scene_labels.png on %.1f%% of the 1x pixels, expected %.0f%% or more"
+                 % (100 * agree, 100 * MIN_LABEL_AGREEMENT))
 
 
 # ---------------------------------------------------------------- generators
@@ -470,7 +512,8 @@ def check_regenerated(ck):
         files = {}
     try:
         logo = load_module("logo", "make_logo")
-        files["logo.gif"] = logo.build()
+        for scale in SCALES:
+            files[scaled_name("logo.gif", scale)] = logo.build(scale)
     except Exception as e:
         ck.faults.append("tools/logo: generator failed: %s" % e)
     for name, data in sorted(files.items()):
@@ -488,8 +531,12 @@ def main(argv):
         check_icon(ck, i)
     check_program_icon(ck)
     check_cursor(ck)
-    check_logo(ck)
-    check_scene(ck)
+    for scale in SCALES:
+        check_logo(ck, scale)
+    labels = {scale: check_scene(ck, scale) for scale in SCALES}
+    for scale in SCALES[1:]:
+        if labels[1] is not None and labels[scale] is not None:
+            check_labels_agree(ck, labels[1], labels[scale], scale)
     check_regenerated(ck)
     for f in ck.faults:
         print(f)

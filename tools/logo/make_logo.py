@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """Renders the About window's logo: a shaded sphere with swirling green and
-white cloud bands, transparent around it, written as a 100x100 GIF89a.
+white cloud bands, transparent around it, written as a 100x100 GIF89a, or
+at --scale 2 as the 200x200 one drawn above 96 DPI.
 
-    make_logo.py [OUT.gif] [--preview PNG]
+    make_logo.py [OUT.gif] [--scale N] [--preview PNG]
 
 The file has one frame, a 256-entry global colour table and colour 255 as
 the transparent colour; the sphere uses at most the other 255 entries. All
@@ -27,6 +28,12 @@ SUPER = 4                     # samples per pixel along each axis
 TRANSPARENT = 255
 # Shows through wherever a viewer ignores transparency: the About window's yellow.
 TRANSPARENT_RGB = (255, 255, 0)
+# How each scale picks its 255 colours: (method, k-means passes). 1x keeps the
+# median cut its file has always been made with. At 2x maximum coverage with
+# one k-means pass makes the file a fifth smaller at the same mean colour error
+# and half the worst: it spends fewer colours on the near-black shadow and more
+# on the highlight, where the median cut shows bands.
+QUANTISERS = {1: (Image.Quantize.MEDIANCUT, 0), 2: (Image.Quantize.MAXCOVERAGE, 1)}
 
 GREEN = np.array([22, 150, 48], float)
 DEEP_GREEN = np.array([6, 84, 30], float)
@@ -84,9 +91,11 @@ def smoothstep(a, b, x):
     return t * t * (3.0 - 2.0 * t)
 
 
-def render():
-    """Returns (rgb uint8 HxWx3, opaque bool HxW)."""
-    n = SIZE * SUPER
+def render(scale=1):
+    """Returns (rgb uint8 HxWx3, opaque bool HxW) for the logo at `scale` times
+    its 1x size. Every scale samples the same sphere and texture, only finer."""
+    size = SIZE * scale
+    n = size * SUPER
     c = (np.arange(n) + 0.5) / n * 2.0 - 1.0          # -1..1 across the square
     x, y = np.meshgrid(c, c)
     r2 = x * x + y * y
@@ -135,7 +144,7 @@ def render():
 
     # Down to the final size: colour averaged over the samples that hit the
     # sphere, so its rim is not mixed with any background.
-    shape = (SIZE, SUPER, SIZE, SUPER)
+    shape = (size, SUPER, size, SUPER)
     hits = inside.reshape(shape).sum(axis=(1, 3))
     total = rgb.reshape(shape + (3,)).sum(axis=(1, 3))
     opaque = hits >= (SUPER * SUPER) / 2
@@ -143,11 +152,12 @@ def render():
     return np.rint(colour).astype(np.uint8), opaque
 
 
-def quantise(rgb, opaque):
+def quantise(rgb, opaque, scale=1):
     """Indexed pixels (255 = transparent) and a 256-entry palette."""
     colours = rgb[opaque].reshape(1, -1, 3)
     strip = Image.fromarray(colours, "RGB")
-    q = strip.quantize(colors=255, method=Image.Quantize.MEDIANCUT, dither=Image.Dither.NONE)
+    method, kmeans = QUANTISERS[scale]
+    q = strip.quantize(colors=255, method=method, kmeans=kmeans, dither=Image.Dither.NONE)
     used = len(q.getcolors(256))
     palette = q.getpalette()[:3 * used]
     if used > 255:
@@ -229,28 +239,32 @@ def gif(index, palette):
     return bytes(out)
 
 
-def build():
-    rgb, opaque = render()
-    index, palette = quantise(rgb, opaque)
+def build(scale=1):
+    rgb, opaque = render(scale)
+    index, palette = quantise(rgb, opaque, scale)
     return gif(index, palette)
 
 
 def main(argv):
     parser = argparse.ArgumentParser()
-    parser.add_argument("out", nargs="?", default=os.path.join(REPO, "art", "logo.gif"), help="the GIF to write")
+    parser.add_argument("out", nargs="?", help="the GIF to write; art/logo.gif or art/logo@2x.gif by default")
+    parser.add_argument("--scale", type=int, choices=sorted(QUANTISERS), default=1,
+                        help="times the 1x size of 100x100")
     parser.add_argument("--preview", help="also write an enlarged PNG to look at")
     args = parser.parse_args(argv)
-    out, preview = args.out, args.preview
-    data = build()
+    scale, preview = args.scale, args.preview
+    out = args.out or os.path.join(REPO, "art", "logo.gif" if scale == 1 else "logo@2x.gif")
+    data = build(scale)
     with open(out, "wb") as f:
         f.write(data)
     if preview:
-        # What the About window shows: stretched to 78x78 on its yellow.
+        # What the About window shows: stretched to 78x78 (at 1x) on its yellow.
+        s = scale
         logo = Image.open(out).convert("RGBA")
-        sheet = Image.new("RGB", (100 + 78 + 30, 110), (255, 255, 0))
-        sheet.paste(logo, (5, 5), logo)
-        small = logo.resize((78, 78), Image.BILINEAR)
-        sheet.paste(small, (120, 5), small)
+        sheet = Image.new("RGB", ((100 + 78 + 30) * s, 110 * s), (255, 255, 0))
+        sheet.paste(logo, (5 * s, 5 * s), logo)
+        small = logo.resize((78 * s, 78 * s), Image.BILINEAR)
+        sheet.paste(small, (120 * s, 5 * s), small)
         sheet.resize((sheet.width * 4, sheet.height * 4), Image.NEAREST).save(preview)
     return 0
 
