@@ -146,6 +146,22 @@ def main() -> None:
     before = os.environ.get("LUMENO_BENCH_BEFORE")
     if before:
         targets.append(("before", Path(before).resolve(), "-", h.MAIN_CAPTION))
+    # The display scale the programs start at (LUMENO_BENCH_DPI=192: 200 %), put back at the end.
+    dpi = int(os.environ.get("LUMENO_BENCH_DPI", "96"))
+    set_dpi(sess, dpi)
+    try:
+        measure(sess, runs, targets, before, dpi, started, locked)
+    finally:
+        if dpi != 96:
+            set_dpi(sess, 96)
+
+
+def set_dpi(sess, dpi: int) -> None:
+    h.run([sess.wine, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+           "/d", str(dpi), "/f"], env=sess.env, timeout=60)
+
+
+def measure(sess, runs, targets, before, dpi, started, locked) -> None:
     waiter = Waiter(sess)
     offset, trip = waiter.clock_offset()
 
@@ -205,7 +221,7 @@ def main() -> None:
         return "met" if ok else "NOT met"
 
     print(f"Start-up benchmark: {runs} runs per program (after one warm-up round, order rotated), "
-          f"warm wineserver, {wine}, Xvfb {h.SCREEN},\n  {os.cpu_count()} cores, "
+          f"warm wineserver, {wine}, Xvfb {h.SCREEN}, {dpi} DPI,\n  {os.cpu_count()} cores, "
           f"1-min load average {load_before:.2f} before, {load_after:.2f} after (shared machine: "
           "other loads skew wall times, the minima less so).")
     print("Method: build/bench/waiter.exe, already running in the prefix, polls FindWindow + "
@@ -243,8 +259,11 @@ def main() -> None:
           f"\n  goal main window idle 0: {goal(idle['program'] < tick)}")
     if before:
         print(f"Before: {before}, {Path(before).stat().st_size} bytes; start-up and memory in the table above.")
-    print(f"Exe size: {size} bytes = {size / 1024:.1f} KiB (floor {FLOOR.stat().st_size / 1024:.1f} KiB)"
-          f"\n  goal < 320 KiB: {goal(size < 320 * 1024)}")
+    art2x = sum((REPO / "art" / name).stat().st_size for name in ("scene@2x.jpg", "logo@2x.gif"))
+    print(f"Exe size: {size} bytes = {size / 1024:.1f} KiB, of which the 2x art {art2x / 1024:.1f} KiB "
+          f"(floor {FLOOR.stat().st_size / 1024:.1f} KiB)"
+          f"\n  goal < 320 KiB: {goal(size < 320 * 1024)}; without the 2x art "
+          f"{(size - art2x) / 1024:.1f} KiB: {goal(size - art2x < 320 * 1024)}")
     if failed:
         print(f"Launches that showed no window and were made again: {len(failed)}")
         for reason in failed:

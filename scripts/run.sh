@@ -34,7 +34,8 @@ shot=build/screenshot.png
 
 # On a real display the Wine desktop is a window of this size; on Xvfb it is
 # the whole screen, which is this size too.
-export LUMENO_DESKTOP_SIZE=${LUMENO_DESKTOP_SIZE:-1024x768}
+screen=${LUMENO_SCREEN:-1024x768x24}
+export LUMENO_DESKTOP_SIZE=${LUMENO_DESKTOP_SIZE:-${screen%x*}}
 # shellcheck source=scripts/wine-env.sh
 source scripts/wine-env.sh
 lumeno_lock 600
