@@ -226,7 +226,7 @@ class ResourceTest(unittest.TestCase):
         self.assertEqual(icons, {30001: (ART / "program16.dib").read_bytes(),
                                  30002: (ART / "program32.dib").read_bytes()}, "icons differ from the art")
 
-    def test_manifest_runs_as_invoker_on_supported_systems_without_dpi_awareness(self) -> None:
+    def test_manifest_runs_as_invoker_on_supported_systems_aware_of_each_monitors_dpi(self) -> None:
         found = [r for r in self.all if r[0] == RT_MANIFEST]
         self.assertEqual([r[1] for r in found], [1], "want one manifest, id 1")
         text = found[0][3].decode("utf-8-sig")
@@ -241,8 +241,10 @@ class ResourceTest(unittest.TestCase):
         self.assertTrue(supported, "no supportedOS entries")
         for guid in supported:
             self.assertRegex(guid or "", r"^\{[0-9a-fA-F-]{36}\}$")
-        dpi = [local(e) for e in elements if local(e).lower() in ("dpiaware", "dpiawareness")]
-        self.assertEqual(dpi, [], "the program must not declare DPI awareness")
+        # Per monitor, version 2 where the system has it; older systems read the first line.
+        dpi = [(local(e), (e.text or "").strip()) for e in elements
+               if local(e).lower() in ("dpiaware", "dpiawareness")]
+        self.assertEqual(dpi, [("dpiAware", "true/pm"), ("dpiAwareness", "PerMonitorV2, PerMonitor")])
 
 
 if __name__ == "__main__":
