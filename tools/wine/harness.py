@@ -16,6 +16,7 @@ Paths come from the environment, with defaults relative to the repository:
                       the one scripts/run.sh uses, so a program someone runs
                       by hand and a test run never share a wineserver
 Other knobs:
+  LUMENO_SCREEN             the private Xvfb's screen, WxHxDEPTH (1024x768x24)
   LUMENO_E2E_USE_DISPLAY=1  run on $DISPLAY when it answers instead of a
                             private Xvfb (it moves your real pointer)
   LUMENO_E2E_TIMEOUT        seconds before a whole test file is aborted (840,
@@ -464,6 +465,8 @@ class Session:
         if setup.returncode != 0:
             raise HarnessError("prefix set-up failed: " + setup.stderr.decode(errors="replace"))
         run([self.wineserver, "-p60"], timeout=20, env=self.env, check=False)
+        # A run that ended before restoring the display scale must not leave it to the next.
+        self.set_dpi(96)
         self._check_desktop()
         return self
 
@@ -579,6 +582,13 @@ class Session:
             self._xvfb.kill()
             self._xvfb.wait(timeout=10)
         self._xvfb = None
+
+    def set_dpi(self, dpi: int) -> None:
+        """The display scale (LogPixels) of the prefix, for Wine programs started from now on."""
+        proc = run(["bash", "-c", f'source "{WINE_ENV}" && lumeno_set_dpi {int(dpi)}'],
+                   timeout=90, env=self.env, check=False)
+        if proc.returncode != 0:
+            raise HarnessError(f"could not set {dpi} DPI: " + proc.stderr.decode(errors="replace"))
 
     def kill_all_wine(self) -> None:
         """Ends every process of the prefix; the next Wine run starts afresh."""
@@ -715,6 +725,19 @@ class Probe:
             args.append("italic")
         return self.call(*args)[1]
 
+    def text(self, face: str, height: int, text: str, weight: int = 400, italic: bool = False,
+             underline: bool = False):
+        """One line of black text as GDI draws it on white in this prefix: its darkness per pixel
+        (0 for paper, 255 for full ink) as a numpy array (height, width) of uint8."""
+        import numpy as np
+
+        args: list[object] = ["text", face, height, weight, text]
+        args += ["italic"] * italic + ["underline"] * underline
+        rc, data = self.call(*args)
+        if rc != 0 or not data:
+            raise HarnessError(f"wprobe could not draw {text!r} in {face} {height}")
+        return np.array([list(bytes.fromhex(row)) for row in data["rows"]], np.uint8)
+
     def process(self, pid: int) -> Optional[dict]:
         rc, data = self.call("process", pid)
         return data if rc == 0 else None
@@ -722,6 +745,12 @@ class Probe:
     def terminate(self, pid: int) -> bool:
         rc, _ = self.call("terminate", pid)
         return rc == 0
+
+    def dpi_changed(self, hwnd: int, dpi: int, suggested: Rect) -> Optional[Window]:
+        """Sends WM_DPICHANGED with a suggested window rectangle; the window once it has answered."""
+        rc, data = self.call("dpi-changed", hwnd, dpi, suggested.left, suggested.top, suggested.right,
+                             suggested.bottom)
+        return Window.from_json(data) if rc == 0 and data else None
 
 
 class ProbeServer(Probe):

@@ -17,8 +17,16 @@
 //   wprobe screen                          screen and desktop metrics
 //   wprobe font <face> <height> [weight] [italic]
 //                                          what face GDI really picks
+//   wprobe text <face> <height> <weight> <text> [italic] [underline]
+//                                          one line of black text as GDI draws it
+//                                          on white: each row's darkness, two hex
+//                                          digits a pixel
 //   wprobe process <pid>                   a live process's start parameters
 //   wprobe terminate <pid>                 end one process by its Windows pid
+//   wprobe dpi-changed <hwnd> <dpi> <left> <top> <right> <bottom>
+//                                          send WM_DPICHANGED with that suggested
+//                                          window rectangle, as when the window
+//                                          moves to a monitor of another DPI
 //   wprobe serve                           the commands above from stdin, one a
 //                                          line, arguments separated by tabs;
 //                                          each answered with one line: the
@@ -217,7 +225,7 @@ void Print(const std::string& s) {
 
 int Usage() {
     Print("{\"error\":\"usage: wprobe windows|wait|gone|front|info|children|click-button|close|"
-          "cursor|foreground|screen|font|process|terminate|serve ...\"}");
+          "cursor|foreground|screen|font|text|process|terminate|dpi-changed|serve ...\"}");
     return 2;
 }
 
@@ -480,6 +488,75 @@ int CmdFont(int argc, char** argv) {
     return 0;
 }
 
+// What a program's text looks like in this prefix, to compare a screenshot with: the same GDI
+// and the same fonts draw it.
+int CmdText(int argc, char** argv) {
+    if (argc < 6) return Usage();
+    long long height = 0;
+    long long weight = FW_NORMAL;
+    if (!ParseInt(argv[3], height) || !ParseInt(argv[4], weight)) return Usage();
+    bool italic = false;
+    bool underline = false;
+    for (int i = 6; i < argc; ++i) {
+        italic = italic || std::string(argv[i]) == "italic";
+        underline = underline || std::string(argv[i]) == "underline";
+    }
+    std::wstring face = Widen(argv[2]);
+    std::wstring text = Widen(argv[5]);
+    HFONT font = CreateFontW(static_cast<int>(height), 0, 0, 0, static_cast<int>(weight), italic, underline, FALSE,
+                             DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                             DEFAULT_PITCH | FF_SWISS, face.c_str());
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ oldFont = SelectObject(dc, font);
+    const UINT format = DT_SINGLELINE | DT_NOPREFIX;
+    RECT r{0, 0, 0, 0};
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, format | DT_CALCRECT);
+    const int w = r.right > 0 ? r.right : 1;
+    const int h = r.bottom > 0 ? r.bottom : 1;
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP dib = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!dib || !bits) {
+        SelectObject(dc, oldFont);
+        DeleteDC(dc);
+        DeleteObject(font);
+        Print("null");
+        return 1;
+    }
+    HGDIOBJ oldBitmap = SelectObject(dc, dib);
+    RECT all{0, 0, w, h};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    SetTextColor(dc, RGB(0, 0, 0));
+    SetBkMode(dc, TRANSPARENT);
+    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &all, format);
+    GdiFlush();
+    static const char hex[] = "0123456789abcdef";
+    std::string j = "{\"width\":" + Num(w) + ",\"height\":" + Num(h) + ",\"rows\":[";
+    const auto* px = static_cast<const std::uint32_t*>(bits);
+    for (int y = 0; y < h; ++y) {
+        j += y ? ",\"" : "\"";
+        for (int x = 0; x < w; ++x) {
+            const unsigned dark = 255 - ((px[y * w + x] >> 8) & 0xff);  // the green channel
+            j += hex[dark >> 4];
+            j += hex[dark & 15];
+        }
+        j += "\"";
+    }
+    SelectObject(dc, oldBitmap);
+    SelectObject(dc, oldFont);
+    DeleteObject(dib);
+    DeleteDC(dc);
+    DeleteObject(font);
+    Print(j + "]}");
+    return 0;
+}
+
 }  // namespace
 
 // What a parent handed to CreateProcess, read back from the child's own
@@ -569,6 +646,55 @@ int CmdTerminate(int argc, char** argv) {
     return done ? 0 : 1;
 }
 
+#ifndef WM_DPICHANGED
+#define WM_DPICHANGED 0x02E0
+#endif
+
+// Wine hands this message's lParam to another process as it is, so the suggested rectangle is
+// written into the window's process. The same copy sits at that address here too, for a
+// system that copies it across instead.
+int CmdDpiChanged(int argc, char** argv) {
+    if (argc < 8) return Usage();
+    HWND h = ParseHandle(argv[2]);
+    long long dpi = 0;
+    long long edge[4] = {};
+    if (!ParseInt(argv[3], dpi) || dpi <= 0 || dpi > 0xFFFF) return Usage();
+    for (int i = 0; i < 4; ++i) {
+        if (!ParseInt(argv[4 + i], edge[i])) return Usage();
+    }
+    if (!h || !IsWindow(h)) {
+        Print("null");
+        return 1;
+    }
+    RECT suggested{static_cast<LONG>(edge[0]), static_cast<LONG>(edge[1]), static_cast<LONG>(edge[2]),
+                   static_cast<LONG>(edge[3])};
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_WRITE, FALSE, pid);
+    void* remote = proc ? VirtualAllocEx(proc, nullptr, sizeof suggested, MEM_RESERVE | MEM_COMMIT,
+                                         PAGE_READWRITE)
+                        : nullptr;
+    SIZE_T written = 0;
+    bool sent = false;
+    if (remote && WriteProcessMemory(proc, remote, &suggested, sizeof suggested, &written) &&
+        written == sizeof suggested) {
+        void* local = VirtualAlloc(remote, sizeof suggested, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+        if (local == remote) memcpy(local, &suggested, sizeof suggested);
+        DWORD_PTR result = 0;
+        sent = SendMessageTimeoutW(h, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(remote),
+                                   SMTO_ABORTIFHUNG, 5000, &result) != 0;
+        if (local == remote) VirtualFree(local, 0, MEM_RELEASE);
+    }
+    if (remote) VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
+    if (proc) CloseHandle(proc);
+    if (!sent) {
+        Print("null");
+        return 1;
+    }
+    Print(WindowJson(h, false));
+    return 0;
+}
+
 int Run(int argc, char** argv) {
     if (argc < 2) return Usage();
     std::string cmd = argv[1];
@@ -584,8 +710,10 @@ int Run(int argc, char** argv) {
     if (cmd == "foreground") return CmdForeground();
     if (cmd == "screen") return CmdScreen();
     if (cmd == "font") return CmdFont(argc, argv);
+    if (cmd == "text") return CmdText(argc, argv);
     if (cmd == "process") return CmdProcess(argc, argv);
     if (cmd == "terminate") return CmdTerminate(argc, argv);
+    if (cmd == "dpi-changed") return CmdDpiChanged(argc, argv);
     return Usage();
 }
 
