@@ -86,6 +86,8 @@ public:
     virtual int accessibleAt(PointPx p) = 0;         // the item the pointer would be over at p
     virtual int accessibleFocus() = 0;
     virtual void accessibleAction(int index) = 0;    // its default action, as a click does it
+    // The window now shows at another display scale: text measures differently there.
+    virtual void scaleChanged() = 0;
 };
 
 struct MenuSpec {
@@ -124,6 +126,8 @@ public:
     virtual void stopTimer(int id) = 0;
     virtual void refreshToolTip() = 0;    // the control under the pointer changed
     virtual void focusMoved(int accessibleIndex) = 0; // tells assistive technology
+    // Text as this window draws it, at its display's scale (see Backend::measureText).
+    virtual SizePx measureText(std::string_view text, const Font& font, int wrapWidth) = 0;
 };
 
 class Backend {
@@ -131,7 +135,7 @@ public:
     virtual ~Backend() = default;
     virtual std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events) = 0;
     virtual PicturePtr loadPicture(int resourceId) = 0;
-    // Size of text in a font; wrapWidth > 0 word-wraps at that width.
+    // Size of text in a font, on the primary display; wrapWidth > 0 word-wraps at that width.
     virtual SizePx measureText(std::string_view text, const Font& font, int wrapWidth) = 0;
     virtual int twipsPerPixelX() = 0;
     virtual int twipsPerPixelY() = 0;

@@ -111,6 +111,13 @@ PictureBox* Container::pointerBox(PointPx p, bool& onBorder) const
     return holdsPointer() ? nullptr : boxAt(p, onBorder);
 }
 
+// Picture boxes are among the controls and pass it on to theirs.
+void Container::scaleChanged()
+{
+    for (Control* c : controls_)
+        c->scaleChanged();
+}
+
 void Container::releaseNative()
 {
     // Pictures go with the window; the next load takes them from the design again.
@@ -344,6 +351,10 @@ public:
     void stopTimer(int) override {}
     void refreshToolTip() override { parent_.refreshToolTip(); }
     void focusMoved(int) override {} // the form tells its window
+    SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override
+    {
+        return parent_.measureText(text, font, wrapWidth);
+    }
 
 private:
     PictureBox& box_;

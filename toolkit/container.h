@@ -67,6 +67,7 @@ public:
     int accessibleAt(PointPx p) override;
     int accessibleFocus() override;
     void accessibleAction(int index) override;
+    void scaleChanged() override;
 
     Control* FocusedControl() const { return focused_; } // of the form; none before a key
 
@@ -152,6 +153,7 @@ public:
     using Container::MouseMove; // the box's own event, for the pointer over none of its controls
     void resetToDesign() override; // itself and its controls
     const Container* describedContents() const override { return this; }
+    void scaleChanged() override { Container::scaleChanged(); } // its controls refit
 
     void attach(NativeWindow& parent); // the parent's window now exists
     int borderPixels() const;

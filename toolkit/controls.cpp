@@ -93,13 +93,17 @@ void Label::fitToText()
     if (!autoSize_ || !container_)
         return;
     const int edge = design_.border == LabelBorder::Sunken ? 4 : 0;
-    Backend& b = backend();
+    // Measured as its window draws it: a scalable face at 200 % is not exactly twice as wide.
+    NativeWindow* window = container_->native();
+    auto measure = [&](int wrap) {
+        return window ? window->measureText(caption_, design_.font, wrap) : backend().measureText(caption_, design_.font, wrap);
+    };
     if (design_.wordWrap) {
         const int wrap = container_->PixelsX(width_) - edge;
-        const SizePx s = b.measureText(caption_, design_.font, wrap > 0 ? wrap : 1);
+        const SizePx s = measure(wrap > 0 ? wrap : 1);
         Move(left_, top_, width_, container_->ScaleY(s.cy + edge));
     } else {
-        const SizePx s = b.measureText(caption_, design_.font, 0);
+        const SizePx s = measure(0);
         Move(left_, top_, container_->ScaleX(s.cx + edge), container_->ScaleY(s.cy + edge));
     }
 }

@@ -75,6 +75,7 @@ public:
     virtual void paint(Canvas&) const {}
     virtual bool takesMouse() const { return true; }
     virtual void windowClosed() {} // drop what only the loaded window needs
+    virtual void scaleChanged() {} // the window shows at another display scale
 
 protected:
     void invalidate() const;
@@ -133,6 +134,7 @@ public:
     const std::string* describedCaption() const override { return &caption_; }
 
 private:
+    void scaleChanged() override { fitToText(); }
     void fitToText();
     Design design_;
     std::string caption_;

@@ -47,6 +47,10 @@ STRIP_INSIDE = Rect.of_size(5, 346, 423, 16)
 PREVIEW = (6, 346)                            # the icon's corner; it is shown at its own size
 TEXT_LEFT = 29                                # the title label's left edge, level with the preview
 STRIP_FONT = ("MS Sans Serif", 8.0)           # the title label's face and points
+# This prefix's MS Sans Serif is a bitmap face whose largest size has a 16-pixel em: 8 points at
+# 192 DPI (21 pixels) are beyond it, and the scalable sans serif must draw the title instead of
+# a face too small for the scale.
+STRIP_FACE_AT = {96: "MS Sans Serif", 120: "MS Sans Serif", 144: "MS Sans Serif", 192: "Microsoft Sans Serif"}
 # The About window: the logo, its middle, the comments' box, the orange strip with its outline
 # and the divider, the disclaimer's square.
 LOGO = Rect.of_size(8, 8, 78, 78)
@@ -324,7 +328,8 @@ class DisplayScaleTest(unittest.TestCase):
     @classmethod
     def draw_titles(cls, dpi: int) -> dict[int, np.ndarray]:
         # Drawn by GDI in this prefix at this DPI: the same fonts the program gets.
-        face, points = STRIP_FONT
+        points = STRIP_FONT[1]
+        face = STRIP_FACE_AT[dpi]
         height = -int(points * dpi / 72 + 0.5)
         with harness.ProbeServer(cls.sess) as probe:
             return {i: probe.text(face, height, h.title) for i, h in enumerate(spots.HOTSPOTS)}

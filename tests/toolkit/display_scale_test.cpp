@@ -2,12 +2,70 @@
 // scales people use (100, 125, 150, 175, 200 and 250 %): what shares an edge in the design shares
 // it on the display, and every device pixel hit-tests to the logical pixel drawn there.
 #include "../../toolkit/display_scale.h"
+#include "../../toolkit/form.h"
+#include "../../toolkit/headless/headless_backend.h"
 #include <gtest/gtest.h>
 #include <cmath>
 
 using tk::DisplayScale;
 
 namespace {
+
+// The headless backend, but text comes out `widen` pixels wider per character: as a face does
+// that measures differently at another scale.
+class WideningBackend final : public tk::Backend {
+public:
+    tk::headless::HeadlessBackend inner;
+    int widen = 0;
+
+    tk::SizePx measureText(std::string_view text, const tk::Font& font, int wrap) override
+    {
+        const tk::SizePx s = inner.measureText(text, font, wrap);
+        return {s.cx + widen * int(text.size()), s.cy};
+    }
+    std::unique_ptr<tk::NativeWindow> createWindow(const tk::WindowSpec& s, tk::WindowEvents& e) override
+    {
+        return inner.createWindow(s, e);
+    }
+    tk::PicturePtr loadPicture(int id) override { return inner.loadPicture(id); }
+    int twipsPerPixelX() override { return 15; }
+    int twipsPerPixelY() override { return 15; }
+    void messageBox(std::string_view, std::string_view, int) override {}
+    bool systemFileExists(std::string_view) override { return false; }
+    bool startSystemProgram(std::string_view, std::string_view, int) override { return false; }
+    void shellExecute(std::string_view, std::string_view, std::string_view, std::string_view, int) override {}
+    tk::PointPx cursorPos() override { return {}; }
+    void quit() override {}
+};
+
+class TwoLabels : public tk::Form {
+public:
+    tk::Label onForm, inBox;
+    tk::PictureBox box;
+
+protected:
+    void Build() override
+    {
+        SetDesign({.caption = "Labels", .clientWidth = 200 * 15, .clientHeight = 100 * 15, .scale = tk::ScaleMode::Pixels});
+        Add(onForm, "onForm", {.left = 0, .top = 0, .width = 10, .height = 10, .caption = "abcd", .autoSize = true});
+        Add(box, "box", {.left = 100, .top = 0, .width = 90, .height = 90, .scale = tk::ScaleMode::Pixels});
+        box.Add(inBox, "inBox", {.left = 0, .top = 0, .width = 10, .height = 10, .caption = "abcd", .autoSize = true});
+    }
+};
+
+TEST(DisplayScaleChange, AutoSizedLabelsMeasureAgainAndThoseInPictureBoxesToo)
+{
+    WideningBackend backend;
+    tk::BackendInstaller install{backend};
+    TwoLabels form;
+    form.Show();
+    const float narrow = form.onForm.Width();
+    ASSERT_EQ(form.inBox.Width(), narrow);
+    backend.widen = 1; // the window moved to a display where this text is 4 pixels wider
+    backend.inner.findWindow("Labels")->events->scaleChanged();
+    EXPECT_EQ(form.onForm.Width(), narrow + 4);
+    EXPECT_EQ(form.inBox.Width(), narrow + 4);
+}
 
 constexpr int kDpis[] = {96, 120, 144, 168, 192, 240};
 

@@ -114,6 +114,13 @@ void HeadlessWindow::startTimer(int id, int milliseconds)
 
 void HeadlessWindow::stopTimer(int id) { timers.erase(id); }
 
+// Text metrics do not depend on the scale here; the installed backend answers, so that a test
+// that wraps this one sees its own answers come back.
+SizePx HeadlessWindow::measureText(std::string_view text, const Font& font, int wrapWidth)
+{
+    return tk::backend().measureText(text, font, wrapWidth);
+}
+
 void HeadlessWindow::close()
 {
     // As the platform does: the toolkit hears of it and drops this object.

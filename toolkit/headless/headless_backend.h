@@ -48,6 +48,7 @@ public:
     void stopTimer(int id) override;
     void refreshToolTip() override {}
     void focusMoved(int accessibleIndex) override { focusEvents.push_back(accessibleIndex); }
+    SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override;
 
     // What a test may look at or do.
     void close();                  // the user's close box

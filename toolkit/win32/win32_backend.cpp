@@ -271,13 +271,18 @@ HFONT Win32Backend::font(const Font& f, int dpi)
     return slot.get();
 }
 
-// Measured on the primary display and handed back in logical pixels, rounded up so that the
-// text drawn in a rectangle of that size still fits.
 SizePx Win32Backend::measureText(std::string_view text, const Font& f, int wrapWidth)
 {
-    const DisplayScale scale(systemDpi_);
+    return measureText(text, f, wrapWidth, systemDpi_);
+}
+
+// Measured at the display's DPI and handed back in logical pixels, rounded up so that the text
+// drawn in a rectangle of that size still fits.
+SizePx Win32Backend::measureText(std::string_view text, const Font& f, int wrapWidth, int dpi)
+{
+    const DisplayScale scale(dpi);
     WindowDc screen(nullptr);
-    SelectScope select(screen.get(), font(f, systemDpi_));
+    SelectScope select(screen.get(), font(f, dpi));
     TEXTMETRICA tm{};
     GetTextMetricsA(screen.get(), &tm);
     if (text.empty())

@@ -61,6 +61,7 @@ public:
 
     HINSTANCE instance() const { return instance_; }
     HFONT font(const Font& f, int dpi); // cached for the backend's life
+    SizePx measureText(std::string_view text, const Font& font, int wrapWidth, int dpi);
     // The DPI of the primary display, fixed for the process: screen coordinates and text
     // measurement map by it. A window maps its client area by its own monitor's DPI.
     int systemDpi() const { return systemDpi_; }

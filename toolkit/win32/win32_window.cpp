@@ -233,7 +233,14 @@ void Win32Window::rescale(int dpi, const RECT* suggested)
         SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(backend_.icon(iconResource_, true, dpi)));
         SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(backend_.icon(iconResource_, false, dpi)));
     }
+    if (events_)
+        events_->scaleChanged();
     InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+SizePx Win32Window::measureText(std::string_view text, const Font& font, int wrapWidth)
+{
+    return backend_.measureText(text, font, wrapWidth, scale_.dpi());
 }
 
 PointPx Win32Window::cursorInClient() const

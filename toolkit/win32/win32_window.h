@@ -27,6 +27,7 @@ public:
     void stopTimer(int id) override;
     void refreshToolTip() override;
     void focusMoved(int accessibleIndex) override;
+    SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override;
 
 private:
     static LRESULT CALLBACK windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
