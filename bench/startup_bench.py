@@ -146,19 +146,11 @@ def main() -> None:
     before = os.environ.get("LUMENO_BENCH_BEFORE")
     if before:
         targets.append(("before", Path(before).resolve(), "-", h.MAIN_CAPTION))
-    # The display scale the programs start at (LUMENO_BENCH_DPI=192: 200 %), put back at the end.
+    # The display scale the programs start at (LUMENO_BENCH_DPI=192: 200 %); every session of
+    # the harness starts at 96 again.
     dpi = int(os.environ.get("LUMENO_BENCH_DPI", "96"))
-    set_dpi(sess, dpi)
-    try:
-        measure(sess, runs, targets, before, dpi, started, locked)
-    finally:
-        if dpi != 96:
-            set_dpi(sess, 96)
-
-
-def set_dpi(sess, dpi: int) -> None:
-    h.run([sess.wine, "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
-           "/d", str(dpi), "/f"], env=sess.env, timeout=60)
+    sess.set_dpi(dpi)
+    measure(sess, runs, targets, before, dpi, started, locked)
 
 
 def measure(sess, runs, targets, before, dpi, started, locked) -> None:

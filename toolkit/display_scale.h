@@ -35,6 +35,10 @@ public:
     {
         return {toDevice(r.left), toDevice(r.top), toDevice(r.right), toDevice(r.bottom)};
     }
+    constexpr RectPx toLogical(RectPx r) const
+    {
+        return {toLogical(r.left), toLogical(r.top), toLogical(r.right), toLogical(r.bottom)};
+    }
 
     friend constexpr bool operator==(DisplayScale, DisplayScale) = default;
 

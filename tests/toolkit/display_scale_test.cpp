@@ -11,33 +11,6 @@ using tk::DisplayScale;
 
 namespace {
 
-// The headless backend, but text comes out `widen` pixels wider per character: as a face does
-// that measures differently at another scale.
-class WideningBackend final : public tk::Backend {
-public:
-    tk::headless::HeadlessBackend inner;
-    int widen = 0;
-
-    tk::SizePx measureText(std::string_view text, const tk::Font& font, int wrap) override
-    {
-        const tk::SizePx s = inner.measureText(text, font, wrap);
-        return {s.cx + widen * int(text.size()), s.cy};
-    }
-    std::unique_ptr<tk::NativeWindow> createWindow(const tk::WindowSpec& s, tk::WindowEvents& e) override
-    {
-        return inner.createWindow(s, e);
-    }
-    tk::PicturePtr loadPicture(int id) override { return inner.loadPicture(id); }
-    int twipsPerPixelX() override { return 15; }
-    int twipsPerPixelY() override { return 15; }
-    void messageBox(std::string_view, std::string_view, int) override {}
-    bool systemFileExists(std::string_view) override { return false; }
-    bool startSystemProgram(std::string_view, std::string_view, int) override { return false; }
-    void shellExecute(std::string_view, std::string_view, std::string_view, std::string_view, int) override {}
-    tk::PointPx cursorPos() override { return {}; }
-    void quit() override {}
-};
-
 class TwoLabels : public tk::Form {
 public:
     tk::Label onForm, inBox;
@@ -55,14 +28,15 @@ protected:
 
 TEST(DisplayScaleChange, AutoSizedLabelsMeasureAgainAndThoseInPictureBoxesToo)
 {
-    WideningBackend backend;
+    tk::headless::HeadlessBackend backend;
     tk::BackendInstaller install{backend};
     TwoLabels form;
     form.Show();
     const float narrow = form.onForm.Width();
     ASSERT_EQ(form.inBox.Width(), narrow);
-    backend.widen = 1; // the window moved to a display where this text is 4 pixels wider
-    backend.inner.findWindow("Labels")->events->scaleChanged();
+    // The window moved to a display where this text is a pixel a character wider.
+    backend.textSize = [](std::string_view text, tk::SizePx s) { return tk::SizePx{s.cx + int(text.size()), s.cy}; };
+    backend.findWindow("Labels")->events->scaleChanged();
     EXPECT_EQ(form.onForm.Width(), narrow + 4);
     EXPECT_EQ(form.inBox.Width(), narrow + 4);
 }

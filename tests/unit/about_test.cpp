@@ -127,41 +127,18 @@ TEST(VersionText, PadsMinorAndRevisionOnTheLeftAndNeverCuts)
     EXPECT_EQ(VersionText(10, 5, 12345), "10.05.12345");
 }
 
-// Forwards to the headless backend but gives the application title a chosen fitted width.
-class TitleWidthBackend final : public tk::Backend {
-public:
-    HeadlessBackend inner{artResource};
-    int titleWidth = 0;
-
-    tk::SizePx measureText(std::string_view text, const tk::Font& font, int wrap) override
-    {
-        const tk::SizePx s = inner.measureText(text, font, wrap);
-        return text == App.Title ? tk::SizePx{titleWidth, s.cy} : s;
-    }
-    std::unique_ptr<tk::NativeWindow> createWindow(const tk::WindowSpec& s, tk::WindowEvents& e) override
-    {
-        return inner.createWindow(s, e);
-    }
-    tk::PicturePtr loadPicture(int id) override { return inner.loadPicture(id); }
-    int twipsPerPixelX() override { return inner.twipsPerPixelX(); }
-    int twipsPerPixelY() override { return inner.twipsPerPixelY(); }
-    void messageBox(std::string_view, std::string_view, int) override {}
-    bool systemFileExists(std::string_view) override { return false; }
-    bool startSystemProgram(std::string_view, std::string_view, int) override { return false; }
-    void shellExecute(std::string_view, std::string_view, std::string_view, std::string_view, int) override {}
-    tk::PointPx cursorPos() override { return inner.cursorPos(); }
-    void quit() override { inner.quit(); }
-};
-
 TEST(AboutTitle, MovesToSpanTheWindowOnlyWhenWiderThanTheComments)
 {
     for (int width : {198, 199}) {
-        TitleWidthBackend backend;
-        backend.titleWidth = width;
+        // The application title measures to a chosen width.
+        HeadlessBackend backend{artResource};
+        backend.textSize = [width](std::string_view text, tk::SizePx s) {
+            return text == App.Title ? tk::SizePx{width, s.cy} : s;
+        };
         tk::BackendInstaller install{backend};
         frmAbout about;
         about.Show();
-        const HeadlessWindow* w = backend.inner.findWindow("About");
+        const HeadlessWindow* w = backend.findWindow("About");
         ASSERT_NE(w, nullptr);
         ASSERT_EQ(about.lblComments.Width(), 198);
         EXPECT_EQ(about.lblTit.Left(), width == 198 ? 96 : 0);

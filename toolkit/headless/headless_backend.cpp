@@ -61,6 +61,34 @@ private:
     SizePx size_;
 };
 
+// Deterministic metrics: a character is half the font's pixel size wide, a line 1.25 times
+// its pixel size high; wrapping breaks at blanks.
+SizePx deterministicTextSize(std::string_view text, const Font& font, int wrapWidth)
+{
+    const float px = font.points * 96.0f / 72.0f;
+    const int charW = std::max(1, int(std::lround(px * 0.5f)));
+    const int lineH = int(std::lround(px * 1.25f));
+    if (wrapWidth <= 0)
+        return {int(text.size()) * charW, lineH};
+    int lines = 0, lineChars = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t end = text.find(' ', i);
+        if (end == std::string_view::npos)
+            end = text.size();
+        const int word = int(end - i);
+        const int needed = lineChars == 0 ? word : lineChars + 1 + word;
+        if (lineChars > 0 && needed * charW > wrapWidth) {
+            ++lines;
+            lineChars = word;
+        } else {
+            lineChars = needed;
+        }
+        i = end + 1;
+    }
+    return {wrapWidth, (lines + 1) * lineH};
+}
+
 } // namespace
 
 // ---- HeadlessWindow ----
@@ -114,11 +142,10 @@ void HeadlessWindow::startTimer(int id, int milliseconds)
 
 void HeadlessWindow::stopTimer(int id) { timers.erase(id); }
 
-// Text metrics do not depend on the scale here; the installed backend answers, so that a test
-// that wraps this one sees its own answers come back.
+// Text metrics do not depend on the scale here.
 SizePx HeadlessWindow::measureText(std::string_view text, const Font& font, int wrapWidth)
 {
-    return tk::backend().measureText(text, font, wrapWidth);
+    return backend.measureText(text, font, wrapWidth);
 }
 
 void HeadlessWindow::close()
@@ -207,32 +234,10 @@ PicturePtr HeadlessBackend::loadPicture(int resourceId)
     return image.empty() ? nullptr : std::make_shared<HeadlessPicture>(SizePx{image.width, image.height});
 }
 
-// Deterministic metrics: a character is half the font's pixel size wide, a line 1.25 times
-// its pixel size high; wrapping breaks at blanks.
 SizePx HeadlessBackend::measureText(std::string_view text, const Font& font, int wrapWidth)
 {
-    const float px = font.points * 96.0f / 72.0f;
-    const int charW = std::max(1, int(std::lround(px * 0.5f)));
-    const int lineH = int(std::lround(px * 1.25f));
-    if (wrapWidth <= 0)
-        return {int(text.size()) * charW, lineH};
-    int lines = 0, lineChars = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t end = text.find(' ', i);
-        if (end == std::string_view::npos)
-            end = text.size();
-        const int word = int(end - i);
-        const int needed = lineChars == 0 ? word : lineChars + 1 + word;
-        if (lineChars > 0 && needed * charW > wrapWidth) {
-            ++lines;
-            lineChars = word;
-        } else {
-            lineChars = needed;
-        }
-        i = end + 1;
-    }
-    return {wrapWidth, (lines + 1) * lineH};
+    const SizePx s = deterministicTextSize(text, font, wrapWidth);
+    return textSize ? textSize(text, s) : s;
 }
 
 void HeadlessBackend::messageBox(std::string_view text, std::string_view title, int style)

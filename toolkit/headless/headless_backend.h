@@ -39,11 +39,7 @@ public:
     void invalidate(RectPx) override { ++invalidations; }
     void captureMouse() override;
     void releaseMouse() override;
-    RectPx outerRect() const override // logical, as the platform's backend gives it
-    {
-        return {scale.toLogical(outer.left), scale.toLogical(outer.top), scale.toLogical(outer.right),
-                scale.toLogical(outer.bottom)};
-    }
+    RectPx outerRect() const override { return scale.toLogical(outer); } // logical, as the platform's
     void startTimer(int id, int milliseconds) override;
     void stopTimer(int id) override;
     void refreshToolTip() override {}
@@ -128,6 +124,8 @@ public:
     std::vector<ShellCall> shellCalls;
     std::vector<MessageBoxCall> messageBoxes;
     std::function<void()> duringMessageBox; // runs while the box is "open"
+    // When set, what measureText answers for a text it measured so: a face of other metrics.
+    std::function<SizePx(std::string_view text, SizePx measured)> textSize;
     bool refuseProcessStarts = false;
     // The system directory's files, by name in any case; unset, it holds every file asked for.
     std::optional<std::set<std::string>> systemFiles;

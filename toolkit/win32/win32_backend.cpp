@@ -1,5 +1,6 @@
 #include "win32_backend.h"
 #include "win32_icons.h"
+#include "resources.h"
 #include "win32_picture.h"
 #include "win32_window.h"
 #include <commctrl.h>
@@ -31,14 +32,10 @@ FARPROC systemExport(const char* dll, const char* name)
     return module ? GetProcAddress(module, name) : nullptr; // kept loaded for the process's life
 }
 
-codecs::Bytes resourceBytes(HINSTANCE instance, int resourceId)
+// Pictures are stored as their original files.
+codecs::Bytes pictureFile(HINSTANCE instance, int resourceId)
 {
-    HRSRC res = FindResourceA(instance, MAKEINTRESOURCEA(resourceId), MAKEINTRESOURCEA(10) /* RT_RCDATA */);
-    HGLOBAL data = res ? LoadResource(instance, res) : nullptr;
-    const void* bytes = data ? LockResource(data) : nullptr;
-    if (!bytes)
-        return {};
-    return {static_cast<const std::uint8_t*>(bytes), SizeofResource(instance, res)};
+    return resourceBytes(instance, resourceId, MAKEINTRESOURCEA(10) /* RT_RCDATA */);
 }
 
 bool isPlainFileName(std::string_view name)
@@ -114,10 +111,10 @@ Win32Backend::Win32Backend(HINSTANCE instance, std::initializer_list<int> prefet
 
 Win32Picture::Files Win32Backend::filesOf(int resourceId) const
 {
-    Win32Picture::Files files{resourceBytes(instance_, resourceId), {}};
+    Win32Picture::Files files{pictureFile(instance_, resourceId), {}};
     for (const ArtAt2x& a : art2x_)
         if (a.resource == resourceId)
-            files.file2x = resourceBytes(instance_, a.resource2x);
+            files.file2x = pictureFile(instance_, a.resource2x);
     return files;
 }
 

@@ -1,4 +1,5 @@
 #include "win32_icons.h"
+#include "resources.h"
 #include "win32_picture.h"
 #include <algorithm>
 #include <cstdint>
@@ -14,16 +15,14 @@ namespace {
 // word (cursors) is the width.
 std::vector<int> ownWidths(HINSTANCE instance, int resource, bool cursor)
 {
-    HRSRC res = FindResourceA(instance, MAKEINTRESOURCEA(resource), cursor ? MAKEINTRESOURCEA(12) : MAKEINTRESOURCEA(14));
-    HGLOBAL data = res ? LoadResource(instance, res) : nullptr;
-    const auto* bytes = static_cast<const std::uint8_t*>(data ? LockResource(data) : nullptr);
-    const DWORD size = res ? SizeofResource(instance, res) : 0;
+    const codecs::Bytes bytes =
+        resourceBytes(instance, resource, cursor ? MAKEINTRESOURCEA(12) : MAKEINTRESOURCEA(14));
     std::vector<int> widths;
-    if (!bytes || size < 6)
+    if (bytes.size() < 6)
         return widths;
     const int count = bytes[4] | bytes[5] << 8;
-    for (int i = 0; i < count && 6 + 14 * (i + 1) <= int(size); ++i) {
-        const std::uint8_t* entry = bytes + 6 + 14 * i;
+    for (int i = 0; i < count && 6 + 14 * std::size_t(i + 1) <= bytes.size(); ++i) {
+        const std::uint8_t* entry = bytes.data() + 6 + 14 * i;
         const int width = cursor ? entry[0] | entry[1] << 8 : entry[0];
         widths.push_back(width == 0 ? 256 : width);
     }
@@ -40,34 +39,32 @@ std::vector<std::uint32_t> pixelsOf(const ICONINFO& info, int width)
     if (!info.hbmColor || !GetDIBits(screen.get(), info.hbmColor, 0, UINT(width), colour.data(), &bi, DIB_RGB_COLORS))
         return {};
     GetDIBits(screen.get(), info.hbmMask, 0, UINT(width), mask.data(), &bi, DIB_RGB_COLORS);
-    const bool ownAlpha = std::any_of(colour.begin(), colour.end(), [](std::uint32_t p) { return p >> 24; });
-    for (std::size_t i = 0; i < colour.size(); ++i) {
-        if (ownAlpha)
-            continue; // already premultiplied, as the system keeps 32-bit icons
-        colour[i] = (mask[i] & 0xFFFFFF) ? 0 : (colour[i] | 0xFF000000u);
-    }
+    // An image with alpha of its own is already premultiplied, as the system keeps 32-bit icons.
+    if (std::none_of(colour.begin(), colour.end(), [](std::uint32_t p) { return p >> 24; }))
+        for (std::size_t i = 0; i < colour.size(); ++i)
+            colour[i] = (mask[i] & 0xFFFFFF) ? 0 : (colour[i] | 0xFF000000u);
     return colour;
 }
 
 HICON grown(HINSTANCE instance, int resource, int size, bool cursor)
 {
     // The largest own image that is no larger, else the smallest.
-    int from = 0;
-    for (int w : ownWidths(instance, resource, cursor))
-        if ((w <= size && w > from) || (from == 0 && w > size) || (from > size && w < from))
-            from = w;
+    int fits = 0, smallest = 0;
+    for (int w : ownWidths(instance, resource, cursor)) {
+        if (w <= size)
+            fits = std::max(fits, w);
+        if (smallest == 0 || w < smallest)
+            smallest = w;
+    }
+    const int from = fits ? fits : smallest;
     if (from == 0 || from == size)
         return nullptr;
-    HICON own = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(resource), cursor ? IMAGE_CURSOR : IMAGE_ICON,
-                                              from, from, 0));
+    const UniqueIcon own(static_cast<HICON>(
+        LoadImageA(instance, MAKEINTRESOURCEA(resource), cursor ? IMAGE_CURSOR : IMAGE_ICON, from, from, 0)));
     ICONINFO info{};
-    if (!own || !GetIconInfo(own, &info)) {
-        if (own)
-            DestroyIcon(own);
+    if (!own || !GetIconInfo(own.get(), &info))
         return nullptr;
-    }
-    UniqueBitmap ownColour(info.hbmColor), ownMask(info.hbmMask);
-    DestroyIcon(own);
+    UniqueBitmap ownColour(info.hbmColor), ownMask(info.hbmMask); // GetIconInfo's copies
     std::vector<std::uint32_t> pixels = pixelsOf(info, from);
     if (pixels.empty())
         return nullptr;

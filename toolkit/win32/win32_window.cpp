@@ -278,8 +278,7 @@ RectPx Win32Window::outerRect() const
     RECT r{};
     if (hwnd())
         GetWindowRect(hwnd(), &r);
-    const DisplayScale screen(backend_.systemDpi());
-    return {screen.toLogical(r.left), screen.toLogical(r.top), screen.toLogical(r.right), screen.toLogical(r.bottom)};
+    return DisplayScale(backend_.systemDpi()).toLogical(RectPx{r.left, r.top, r.right, r.bottom});
 }
 
 void Win32Window::startTimer(int id, int milliseconds)
