@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs everything the build, the program under Wine and the tests need on Debian 12.
+# Installs everything the build, the program under Wine and the tests need on Debian 12 and Debian 13.
 set -euo pipefail
 packages=(
   cmake make g++ libgtest-dev
@@ -7,7 +7,7 @@ packages=(
   wine wine64 fonts-wine fonts-liberation2 fonts-dejavu-core fonts-roboto-unhinted
   xvfb xdotool x11-utils imagemagick
   python3 python3-pil python3-numpy python3-pefile libjpeg-turbo-progs
-  clang-14 libclang-rt-14-dev
+  clang libclang-rt-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -137,15 +137,17 @@ lumeno_screen_size() {
 LUMENO_WINE_FONT_DIR=${LUMENO_WINE_FONT_DIR:-/usr/share/wine/fonts}
 
 # Host faces that stand in for the ones the program asks for, one a line:
-#   wanted face|family that replaces it|its font files under /usr/share/fonts
+#   wanted face|family that replaces it|its font files, found by name under /usr/share/fonts
+# Debian 12 keeps Liberation 2 in liberation2/ (liberation/ may hold the older 1.x there),
+# Debian 13 in liberation/: liberation2/ is searched first.
 # Wine maps a face only to a whole family (never to one style of it), so the
 # heavy face needs a family of its own: Roboto Black is one, with weight 900
 # like the face it replaces. "MS Sans Serif" needs no entry: Wine's own
 # bitmap font of that name (sserife.fon) has the classic sizes and metrics.
 lumeno_font_replacements() {
   cat <<'EOF'
-Arial|Liberation Sans|truetype/liberation2/LiberationSans-Regular.ttf truetype/liberation2/LiberationSans-Bold.ttf truetype/liberation2/LiberationSans-Italic.ttf truetype/liberation2/LiberationSans-BoldItalic.ttf
-Arial Black|Roboto Black|truetype/roboto/unhinted/RobotoTTF/Roboto-Black.ttf truetype/roboto/unhinted/RobotoTTF/Roboto-BlackItalic.ttf
+Arial|Liberation Sans|LiberationSans-Regular.ttf LiberationSans-Bold.ttf LiberationSans-Italic.ttf LiberationSans-BoldItalic.ttf
+Arial Black|Roboto Black|Roboto-Black.ttf Roboto-BlackItalic.ttf
 EOF
 }
 
@@ -198,10 +200,11 @@ lumeno_prefix_setup() {
     while IFS='|' read -r want family files; do
       [ -n "$want" ] || continue
       for rep in $files; do
-        if [ -f "/usr/share/fonts/$rep" ]; then
-          cp -f "/usr/share/fonts/$rep" "$fonts/"
+        f=$(find /usr/share/fonts/truetype/liberation2 /usr/share/fonts -name "$rep" -print -quit 2>/dev/null || true)
+        if [ -n "$f" ]; then
+          cp -f "$f" "$fonts/"
         else
-          echo "lumeno_prefix_setup: missing /usr/share/fonts/$rep" >&2
+          echo "lumeno_prefix_setup: missing $rep under /usr/share/fonts" >&2
         fi
       done
       printf '"%s"="%s"\n' "$want" "$family"

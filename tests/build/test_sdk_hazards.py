@@ -17,7 +17,7 @@ from pathlib import Path
 REPO = Path(__file__).resolve().parents[2]
 WIN_BUILD = Path(os.environ.get("LUMENO_WIN_BUILD", REPO / "build" / "win"))
 SHIM = Path(__file__).with_name("sdk_shim.h")
-CLANG = "clang++-14"
+CLANG = "clang++"
 
 
 def compile_commands() -> list[tuple[list[str], str]]:
