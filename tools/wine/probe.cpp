@@ -743,7 +743,19 @@ int Serve() {
     return 0;
 }
 
+// Per-monitor DPI aware, so coordinates, sizes and the DPI are the device pixels a person sees:
+// a system that virtualizes DPI (Windows, Wine 10) would otherwise tell an unaware probe 96-DPI
+// values. Bound by name: the call is missing before Windows 10 1703.
+static void BecomePerMonitorDpiAware() {
+    using SetContext = BOOL(WINAPI*)(HANDLE);
+    auto set = reinterpret_cast<SetContext>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+    const HANDLE perMonitorV2 = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4));
+    if (!set || !set(perMonitorV2)) SetProcessDPIAware();
+}
+
 int main(int argc, char** argv) {
+    BecomePerMonitorDpiAware();
     if (argc == 2 && std::string(argv[1]) == "serve") return Serve();
     return Run(argc, argv);
 }
