@@ -130,6 +130,20 @@ class PeFileTest(unittest.TestCase):
             self.assertFalse(section.Characteristics & 0x20000000,
                              f"imports ({index}) lie in an executable section")
 
+    def test_dlls_needed_at_start_come_from_the_system_directory(self) -> None:
+        # Windows (10 1607 on) reads DependentLoadFlags from the load configuration for the DLLs
+        # it resolves while the process starts, before the program can say anything itself.
+        entry = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[10]
+        self.assertNotEqual(entry.VirtualAddress, 0, "no load configuration")
+        config = self.pe.get_data(entry.VirtualAddress, entry.Size)
+        size, = struct.unpack_from("<I", config, 0)
+        self.assertEqual(size, entry.Size, "the directory's size is not the structure's")
+        self.assertGreaterEqual(size, 0x50, "too short to hold DependentLoadFlags")
+        flags, = struct.unpack_from("<H", config, 0x4E)
+        self.assertEqual(flags, 0x800, "DependentLoadFlags is not LOAD_LIBRARY_SEARCH_SYSTEM32")
+        cookie, = struct.unpack_from("<Q", config, 0x58)
+        self.assertEqual(cookie, 0, "a security cookie the loader would write")
+
     def test_imports_only_windows_own_dlls(self) -> None:
         self.pe.parse_data_directories(directories=[1, 13])
         names = [e.dll.decode().lower() for e in getattr(self.pe, "DIRECTORY_ENTRY_IMPORT", [])]
