@@ -1,9 +1,10 @@
 # Clicks on the picture start the applets, as Wine's process trace shows them: a program of
 # the system directory by its full path, from the system directory, with the command line byte
 # for byte. That is the hotspot's classic line when the system directory holds its Control Panel
-# file, else its documented modern equivalent, else the Control Panel (control.exe); Wine 8
-# ships only a few of the classic files. A runner or applet planted beside the program or in
-# its current folder must never run, load or count instead.
+# file, else its documented modern equivalent, else the Control Panel (control.exe); each Wine
+# ships other classic files, so what to expect is read from its system directory. A runner or
+# applet planted beside the program or in its current folder must never run, load or count
+# instead.
 
 import re
 import shutil
@@ -45,15 +46,19 @@ INDEX = spots.INDEX
 CLASSIC_FILES = sorted(set(re.findall(r"\w+\.cpl", " ".join(COMMANDS))))
 TELEPHON = "rundll32.exe shell32.dll,Control_RunDLL telephon.cpl"
 USER_ACCOUNTS = "control.exe /name Microsoft.UserAccounts"
+# Where an applet's classic file is gone, the documented line that opens the same settings.
+MODERN = {7: TELEPHON, 10: "rundll32.exe shell32.dll,Control_RunDLL ncpa.cpl", 11: USER_ACCOUNTS}
 
-# What each hotspot starts on Wine 8, whose system directory has, of the classic files, only
-# appwiz.cpl and inetcpl.cpl: (program, command line).
-ON_WINE = {name: (CONTROL, "control.exe") for name in INDEX}
-ON_WINE.update({
-    "imgCDs": (RUNNER, COMMANDS[1]),
-    "imgGlobe": (RUNNER, COMMANDS[4]),
-    "imgKeys": (CONTROL, USER_ACCOUNTS),  # which Wine's control.exe does not know: it opens nothing
-})
+
+def expected_start(applet: int, system_dir: Path) -> tuple[str, str]:
+    """(program, command line) a click on the applet starts, by what the system directory holds:
+    the classic line, else the modern one, else the Control Panel. Each Wine ships other files."""
+    for line in (COMMANDS[applet], MODERN.get(applet)):
+        if line:
+            needed = re.search(r"Control_RunDLL (\w+\.cpl)", line)
+            if (system_dir / (needed.group(1) if needed else line.split()[0])).is_file():
+                return (RUNNER if needed else CONTROL), line
+    return CONTROL, "control.exe"
 
 
 class SystemFiles:
@@ -142,13 +147,14 @@ class ClickTest(LaunchAssertions, harness.ProgramTestCase):
         (self.desktop.double_click if double else self.desktop.click)(sx, sy)
 
     def test_each_hotspot_starts_what_this_system_has(self) -> None:
+        system_dir = SystemFiles(harness.session().prefix).dir
         base = len(self.program.process_starts())
         for i, h in enumerate(spots.HOTSPOTS):
             with self.subTest(hotspot=h.control):
                 self.assertEqual(len(self.program.process_starts()), base + i,
                                  "an earlier click started more than one process")
                 self.click(i)
-                self.assert_system_start(self.wait_start(base + i + 1), *ON_WINE[h.control])
+                self.assert_system_start(self.wait_start(base + i + 1), *expected_start(h.applet, system_dir))
                 self.end_applets()
         time.sleep(1)  # proves an absence: no click starts a second process late
         self.assertEqual(len(self.program.process_starts()), base + len(spots.HOTSPOTS))
