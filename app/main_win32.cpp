@@ -10,8 +10,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
     SetDllDirectoryA("");
 
-    // The main window's picture is decoded while the display connects.
-    tk::win32::Win32Backend backend(instance, {IDP_SCENE}, {{IDP_SCENE, IDP_SCENE_2X}, {IDP_LOGO, IDP_LOGO_2X}});
+    tk::win32::Win32Backend backend(instance, {{IDP_SCENE, IDP_SCENE_2X}, {IDP_LOGO, IDP_LOGO_2X}});
     tk::BackendInstaller install(backend);
     Application app;
     app.Start();

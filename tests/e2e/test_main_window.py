@@ -4,6 +4,7 @@
 # client area.
 
 import os
+import re
 import sys
 import time
 import unittest
@@ -14,6 +15,7 @@ import harness  # noqa: E402
 from harness import Rect  # noqa: E402
 
 import numpy as np  # noqa: E402
+import pefile  # noqa: E402
 from PIL import Image  # noqa: E402
 
 ART = Path(os.environ.get("LUMENO_ART") or harness.REPO_ROOT / "art")
@@ -172,12 +174,71 @@ class InProcessTest(unittest.TestCase):
         self.assertEqual([line for line in lines if line],
                          ["&File", "E&xit", "&Help", "&Quick help", "-", "&About"])
 
-    def test_scene_decoded_ahead_draws_as_one_decoded_on_the_spot(self) -> None:
-        # The scene is decoded on a thread of its own while the display connects.
-        if not harness.INPROC.is_file():
-            self.skipTest(f"in-process tool not built: {harness.INPROC}")
-        out = harness.session().wine_run([str(harness.INPROC), "pictures"], timeout=60)
-        self.assertEqual(out.stdout.decode(errors="replace").split(), ["same", f"{SCENE.width}x{SCENE.height}"])
+
+# Every way a program can have a thread made for it, and one call the program surely makes, to
+# show that the relay reaches its calls at all.
+THREAD_STARTS = [f"{dll}.{fn}" for dll in ("kernel32", "kernelbase") for fn in (
+    "CreateThread", "CreateRemoteThread", "CreateRemoteThreadEx", "QueueUserWorkItem",
+    "CreateTimerQueueTimer", "RegisterWaitForSingleObject", "TrySubmitThreadpoolCallback",
+    "CreateThreadpoolWork", "CreateThreadpoolTimer", "CreateThreadpoolWait", "BindIoCompletionCallback")]
+THREAD_STARTS += ["ntdll.RtlCreateUserThread", "ntdll.NtCreateThreadEx", "ntdll.NtCreateThread",
+                  "ntdll.RtlQueueWorkItem", "msvcrt._beginthread", "msvcrt._beginthreadex",
+                  "ucrtbase._beginthread", "ucrtbase._beginthreadex"]
+CONTROL_CALLS = ["user32.CreateWindowExA", "user32.CreateWindowExW"]
+RELAY_KEY = "HKCU\\Software\\Wine\\Debug"
+
+
+class OneThreadTest(unittest.TestCase):
+    # Wine's relay trace of the thread-making calls, during a start and a use of every part
+    # that runs by itself (hover, the About window's three timers and the chase, quick help):
+    # none of them may come from the program's own code.
+
+    def test_the_program_never_creates_a_thread(self) -> None:
+        sess = harness.session()
+        desktop, probe = harness.Desktop(sess), sess.probe()
+        if probe.windows():
+            sess.kill_all_wine()
+        sess.wine_run(["reg", "add", RELAY_KEY, "/v", "RelayInclude", "/t", "REG_SZ", "/d",
+                       ";".join(THREAD_STARTS + CONTROL_CALLS), "/f"], timeout=60)
+        self.addCleanup(sess.wine_run, ["reg", "delete", RELAY_KEY, "/v", "RelayInclude", "/f"],
+                        timeout=60, check=False)
+        program = harness.Program(sess=sess, trace="+pid,+loaddll,+relay").start()
+        self.addCleanup(program.stop)
+        w = program.wait_main_window()
+        desktop.glide([w.client_to_screen(40 + 10 * i, 100 + 8 * i) for i in range(30)])
+        desktop.click(w.rect.left + 200, w.rect.top + 8)
+        probe.wait_foreground(harness.MAIN_CAPTION, 10, program.win_pid)
+        desktop.key("alt+h", "a")
+        about = program.wait_window("About", 20)
+        logo = about.client_to_screen(47, 60)
+        desktop.move(*logo)
+        desktop.key_down("ctrl")
+        try:
+            desktop.press()
+            desktop.glide([(logo[0] + 4 * i, logo[1] + 3 * i) for i in range(10)], step_delay=0.05)
+            desktop.release()
+        finally:
+            desktop.key_up("ctrl")
+        time.sleep(5.5)  # past the disclaimer's five-second tick, with the scroll running
+        probe.close(about.hwnd)
+        probe.wait_gone("About", 10, program.win_pid)
+        desktop.key("alt+h", "q")
+        box = probe.wait_window("Quick help", 10, program.win_pid)
+        probe.close(box.hwnd)
+        probe.wait_gone("Quick help", 10, program.win_pid)
+
+        trace = program.trace_text()
+        pid = f"{program.win_pid:04x}"
+        loaded = re.search(r"^" + pid + r":\w+:trace:loaddll:\S+ Loaded L\"[^\"]*" + re.escape(harness.EXE.name)
+                           + r"\" at ([0-9A-Fa-f]+)", trace, re.M)
+        self.assertIsNotNone(loaded, "the trace does not say where the program was loaded")
+        base = int(loaded.group(1), 16)
+        end = base + pefile.PE(str(harness.EXE), fast_load=True).OPTIONAL_HEADER.SizeOfImage
+        calls = re.findall(r"^" + pid + r":\w+:Call (\w+\.\w+)\(.*\) ret=([0-9a-f]+)$", trace, re.M)
+        own = [name for name, ret in calls if base <= int(ret, 16) < end]
+        controls = {c.lower() for c in CONTROL_CALLS}
+        self.assertTrue(any(n.lower() in controls for n in own), "the relay did not reach the program")
+        self.assertEqual([n for n in own if n.lower() not in controls], [], "the program made a thread")
 
 
 if __name__ == "__main__":

@@ -45,32 +45,7 @@ bool isPlainFileName(std::string_view name)
 
 } // namespace
 
-// A picture being decoded on its own thread. The thread only reads the resource and fills
-// `picture`; the backend reads it after the thread has ended.
-struct Win32Backend::Prefetch {
-    Win32Picture::Files files;
-    int dpi;
-    PicturePtr picture;
-    UniqueHandle thread;
-
-    static DWORD WINAPI run(void* self)
-    {
-        auto* p = static_cast<Prefetch*>(self);
-        p->picture = Win32Picture::load(p->files, p->dpi);
-        return 0;
-    }
-
-    PicturePtr take()
-    {
-        if (thread)
-            WaitForSingleObject(thread.get(), INFINITE);
-        thread.reset();
-        return std::move(picture);
-    }
-};
-
-Win32Backend::Win32Backend(HINSTANCE instance, std::initializer_list<int> prefetch,
-                           std::initializer_list<ArtAt2x> art2x)
+Win32Backend::Win32Backend(HINSTANCE instance, std::initializer_list<ArtAt2x> art2x)
     : instance_(instance), art2x_(art2x)
 {
     // Where the system has them (Windows 10 1607 and later): user32 is loaded already.
@@ -83,30 +58,14 @@ Win32Backend::Win32Backend(HINSTANCE instance, std::initializer_list<int> prefet
         bind(dpiApi_.adjustWindowRectExForDpi, "AdjustWindowRectExForDpi");
         bind(dpiApi_.getSystemMetricsForDpi, "GetSystemMetricsForDpi");
     }
-    if (dpiApi_.getDpiForSystem)
-        systemDpi_ = int(dpiApi_.getDpiForSystem());
-    // Started before the display connects, which keeps the main thread busy for some 20 ms
-    // under Wine: on a second core the decode then costs the start nothing. The decoder needs
-    // little stack.
-    for (int id : prefetch) {
-        auto p = std::make_unique<Prefetch>();
-        p->files = filesOf(id);
-        p->dpi = systemDpi_;
-        if (p->files.file.empty() || !dpiApi_.getDpiForSystem)
-            continue; // without the DPI the set to decode is not known yet
-        p->thread.reset(CreateThread(nullptr, 64 * 1024, Prefetch::run, p.get(), STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                     nullptr));
-        if (!p->thread)
-            p->picture = Win32Picture::load(p->files, p->dpi);
-        prefetched_[id] = std::move(p);
-    }
-    // The first screen query connects to the display. Made before this thread computes
+    // The first screen query connects to the display. Made before the process computes
     // anything: under Wine it takes about 20 ms at once, but 50 ms and more when the process
     // has first computed for a few milliseconds.
     WindowDc screen(nullptr);
-    if (!dpiApi_.getDpiForSystem)
-        if (const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSY); dpi > 0)
-            systemDpi_ = dpi;
+    if (dpiApi_.getDpiForSystem)
+        systemDpi_ = int(dpiApi_.getDpiForSystem());
+    else if (const int dpi = GetDeviceCaps(screen.get(), LOGPIXELSY); dpi > 0)
+        systemDpi_ = dpi;
 }
 
 Win32Picture::Files Win32Backend::filesOf(int resourceId) const
@@ -157,8 +116,6 @@ HCURSOR Win32Backend::cursor(int resource, int dpi)
 
 Win32Backend::~Win32Backend()
 {
-    // A thread must not outlive the slot it writes to.
-    prefetched_.forEach([](int, std::unique_ptr<Prefetch>& p) { p->take(); });
     using CoUninitializeFn = void(WINAPI*)();
     if (comInitialized_)
         if (auto uninit = reinterpret_cast<CoUninitializeFn>(reinterpret_cast<void*>(systemExport("ole32.dll", "CoUninitialize"))))
@@ -225,11 +182,6 @@ std::unique_ptr<NativeWindow> Win32Backend::createWindow(const WindowSpec& spec,
 
 PicturePtr Win32Backend::loadPicture(int resourceId)
 {
-    if (std::unique_ptr<Prefetch>* p = prefetched_.find(resourceId)) {
-        PicturePtr picture = (*p)->take();
-        prefetched_.erase(resourceId);
-        return picture;
-    }
     const Win32Picture::Files files = filesOf(resourceId);
     return files.file.empty() ? nullptr : Win32Picture::load(files, systemDpi_);
 }

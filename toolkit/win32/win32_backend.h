@@ -36,11 +36,9 @@ struct DpiApi {
 
 class Win32Backend final : public Backend {
 public:
-    // The pictures in `prefetch` are decoded on a thread of their own while the display
-    // connects; loadPicture takes them over when they are done. Pictures in `art2x` have a
-    // second resource at twice the resolution; all others are pixel art.
-    explicit Win32Backend(HINSTANCE instance, std::initializer_list<int> prefetch = {},
-                          std::initializer_list<ArtAt2x> art2x = {});
+    // Pictures in `art2x` have a second resource at twice the resolution; all others are
+    // pixel art. Everything runs on the calling thread: the backend starts no thread.
+    explicit Win32Backend(HINSTANCE instance, std::initializer_list<ArtAt2x> art2x = {});
     ~Win32Backend() override;
 
     int runEventLoop();
@@ -76,7 +74,6 @@ public:
     const AccessibilityApi* accessibility(); // null when the system lacks it
 
 private:
-    struct Prefetch;
     bool startCom();
     Win32Picture::Files filesOf(int resourceId) const;
 
@@ -84,7 +81,6 @@ private:
     DpiApi dpiApi_{};
     int systemDpi_ = 96;
     std::vector<ArtAt2x> art2x_;
-    SmallMap<int, std::unique_ptr<Prefetch>> prefetched_;
     SmallMap<std::string, UniqueFont> fonts_;
     SmallMap<std::pair<int, int>, UniqueIcon> icons_, cursors_; // by resource and size
     bool comInitialized_ = false; // for the shell, at its first use

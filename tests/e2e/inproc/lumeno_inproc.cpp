@@ -16,9 +16,6 @@
 //   lumeno_inproc keys   sends the main window the key messages of Home, five Tabs and an Enter
 //       held down (the first press, three repeats, the release), as the keyboard driver does
 //       where a display repeats held keys; then pumps messages for a second.
-//   lumeno_inproc pictures   prints "same" when the scene decoded on the backend's prefetch
-//       thread draws the same pixels as one decoded on the spot; a backend whose prefetch was
-//       never taken must end cleanly first.
 // Object counts: GetGuiResources is a stub under Wine, so the handle tables are walked.
 // Wine takes a handle whose high word is 0 as "any generation", so every low word is tried:
 // GDI objects by GetObjectType, windows by IsWindow and the owning process, menus by IsMenu,
@@ -229,37 +226,6 @@ int soak(Application& app, int aboutCycles, int moves, int clicks)
 
 } // namespace
 
-// The picture's pixels as drawn into a 32-bit bitmap of its size.
-std::vector<std::uint32_t> drawn(const tk::Picture& picture)
-{
-    using namespace tk::win32;
-    const tk::SizePx size = picture.size();
-    BITMAPINFO bi{};
-    bi.bmiHeader = {sizeof(bi.bmiHeader), size.cx, -size.cy, 1, 32, BI_RGB};
-    void* bits = nullptr;
-    UniqueBitmap dib(CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
-    UniqueMemDc dc(CreateCompatibleDC(nullptr));
-    SelectScope select(dc.get(), dib.get());
-    static_cast<const Win32Picture&>(picture).draw(dc.get(), {0, 0, size.cx, size.cy}, tk::DisplayScale());
-    GdiFlush();
-    const auto* first = static_cast<const std::uint32_t*>(bits);
-    return {first, first + std::size_t(size.cx) * size.cy};
-}
-
-int pictures()
-{
-    const HINSTANCE instance = GetModuleHandleA(nullptr);
-    { tk::win32::Win32Backend untaken(instance, {IDP_SCENE, IDP_LOGO}); }
-    tk::win32::Win32Backend backend(instance, {IDP_SCENE});
-    const tk::PicturePtr prefetched = backend.loadPicture(IDP_SCENE);
-    const tk::PicturePtr onTheSpot = backend.loadPicture(IDP_SCENE); // the prefetch is taken once
-    if (!prefetched || !onTheSpot || prefetched == onTheSpot)
-        return 1;
-    std::printf("%s %dx%d\n", drawn(*prefetched) == drawn(*onTheSpot) ? "same" : "different",
-                prefetched->size().cx, prefetched->size().cy);
-    return 0;
-}
-
 std::string utf8(BSTR s)
 {
     std::string out;
@@ -365,14 +331,12 @@ int msaaInside(HWND main, bool about, int argc, char** argv)
 
 int main(int argc, char** argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], "pictures") == 0)
-        return pictures();
     const bool menus = argc == 2 && std::strcmp(argv[1], "menus") == 0;
     const bool keying = argc == 2 && std::strcmp(argv[1], "keys") == 0;
     const bool soaking = argc == 5 && std::strcmp(argv[1], "soak") == 0;
     const bool walking = argc >= 4 && std::strcmp(argv[1], "msaa") == 0;
     if (!menus && !soaking && !keying && !walking) {
-        std::fprintf(stderr, "usage: lumeno_inproc menus | keys | pictures | soak <about cycles> <moves> <clicks> | "
+        std::fprintf(stderr, "usage: lumeno_inproc menus | keys | soak <about cycles> <moves> <clicks> | "
                              "msaa <in|out> <main|about> [act=<id>] [at=<x>,<y> ...]\n");
         return 2;
     }
@@ -382,7 +346,7 @@ int main(int argc, char** argv)
         HWND hwnd = FindWindowA(nullptr, about ? "About" : "Lumeno ControlPanel");
         return hwnd ? walk(hwnd, argc - 4, argv + 4) : 1;
     }
-    tk::win32::Win32Backend backend(GetModuleHandleA(nullptr), {IDP_SCENE}); // as the program starts
+    tk::win32::Win32Backend backend(GetModuleHandleA(nullptr), {{IDP_SCENE, IDP_SCENE_2X}, {IDP_LOGO, IDP_LOGO_2X}});
     tk::BackendInstaller install(backend);
     Application app;
     app.Start();
