@@ -70,6 +70,7 @@ void Container::forgetInteraction()
 {
     pressed_ = hovered_ = nullptr;
     pressedSelf_ = false;
+    heldButtons_ = 0;
     pressedBox_ = nullptr;
     focused_ = nullptr;
     hasFocus_ = cueShown_ = false;
@@ -210,43 +211,65 @@ void Container::mouse(const MouseEvent& e)
     }
     case Kind::Down:
     case Kind::DoubleClick: {
-        if (pressed_ || pressedSelf_)
-            break; // a second button while one is held: the first press keeps the capture
-        Control* hit = hitTest(e.pos);
-        pressed_ = hit;
-        pressedSelf_ = hit == nullptr;
-        pressedButton_ = e.button;
-        pressIsDoubleClick_ = e.kind == Kind::DoubleClick;
-        if (native_)
-            native_->captureMouse();
-        if (hit) {
-            fire(hit->MouseDown, hit, e, e.button);
-            if (pressIsDoubleClick_ && e.button == Button::Left && hit->DblClick && pressed_ == hit)
-                hit->DblClick();
+        // The first button down takes the capture for the control under the pointer; every
+        // further press, whatever the button, goes to that control until the last release.
+        if (heldButtons_ == 0) {
+            pressed_ = hitTest(e.pos);
+            pressedSelf_ = pressed_ == nullptr;
+            if (native_)
+                native_->captureMouse();
+        }
+        heldButtons_ |= e.button;
+        if (e.button == Button::Left)
+            leftPressIsDoubleClick_ = e.kind == Kind::DoubleClick;
+        Control* target = pressed_;
+        if (!target)
+            break;
+        // The second press of a double click is a double click, not a press.
+        if (e.kind == Kind::DoubleClick) {
+            if (e.button == Button::Left && target->DblClick)
+                target->DblClick();
+        } else {
+            fire(target->MouseDown, target, e, e.button);
         }
         break;
     }
-    case Kind::Up:
-    case Kind::CaptureLost: {
-        if (e.kind == Kind::Up && e.button != pressedButton_)
-            break;
+    case Kind::Up: {
+        if (!(heldButtons_ & e.button))
+            break; // pressed before this window had the pointer
+        heldButtons_ &= short(~e.button);
         Control* target = pressed_;
-        const bool wasDouble = pressIsDoubleClick_;
-        // Cleared before the release: releasing the capture sends CaptureLost back in here at
-        // once, which must find no press left to end a second time.
-        pressed_ = nullptr;
-        pressedSelf_ = false;
-        if (native_ && e.kind == Kind::Up)
-            native_->releaseMouse();
+        if (heldButtons_ == 0)
+            endPress(true); // before the handlers: the release comes back here as CaptureLost
         if (!target)
             break;
-        fire(target->MouseUp, target, e, pressedButton_);
-        const bool over = e.kind == Kind::Up && hitTest(e.pos) == target;
-        if (over && pressedButton_ == Button::Left && !wasDouble && target->Click)
+        fire(target->MouseUp, target, e, e.button);
+        const bool over = hitTest(e.pos) == target;
+        if (over && e.button == Button::Left && !leftPressIsDoubleClick_ && target->Click)
             target->Click();
         break;
     }
+    case Kind::CaptureLost: {
+        // Every button still held is released where the pointer is; none of them clicks.
+        Control* target = pressed_;
+        const short held = heldButtons_;
+        endPress(false);
+        if (target)
+            for (short b : {Button::Left, Button::Right, Button::Middle})
+                if (held & b)
+                    fire(target->MouseUp, target, e, b);
+        break;
     }
+    }
+}
+
+void Container::endPress(bool releaseCapture)
+{
+    pressed_ = nullptr;
+    pressedSelf_ = false;
+    heldButtons_ = 0;
+    if (native_ && releaseCapture)
+        native_->releaseMouse();
 }
 
 int Container::cursorAt(PointPx p)

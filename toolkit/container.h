@@ -1,8 +1,9 @@
 // Containers: the root of a window's windowless controls. A container draws its background,
 // its picture and its controls (bottom of the z-order first), hit-tests them topmost first, and
-// routes the mouse: a press captures the pointer for the pressed control until release, a click
-// is a left press and release on the same control, and the second press of a double click
-// raises DblClick instead of a second Click.
+// routes the mouse: the first press captures the pointer for the pressed control until the last
+// button is released, and every press and release meanwhile, of any button, goes to it; a click
+// is a left press and release on the same control; the second press of a double click raises
+// DblClick only (no MouseDown, and no Click on its release, which is a plain MouseUp).
 // Picture boxes are containers inside a container, drawn and hit-tested by it above all its
 // windowless controls, as child windows would be, but without a native window of their own:
 // their `native()` passes on to the parent's window, shifted to the box's client area.
@@ -100,6 +101,7 @@ private:
     void describe(std::string& out, int depth) const;
     void fire(const MouseHandler& h, const Control* c, const MouseEvent& e, short buttons);
     bool holdsPointer() const { return pressed_ || pressedSelf_ || pressedBox_; }
+    void endPress(bool releaseCapture); // no button is held any more
     // The picture box an event at p belongs to, if any; `onBorder` when p is on a box's border,
     // which, as a child window's frame would, takes the pointer from everyone.
     PictureBox* boxAt(PointPx p, bool& onBorder) const;
@@ -123,8 +125,8 @@ private:
     PicturePtr picture_;
     Control* pressed_ = nullptr;   // the control holding the capture
     bool pressedSelf_ = false;     // the capture is held by the container itself
-    short pressedButton_ = 0;
-    bool pressIsDoubleClick_ = false;
+    short heldButtons_ = 0;                // Button bits pressed since the capture was taken
+    bool leftPressIsDoubleClick_ = false;  // the left button's press was a double click's second
     Control* hovered_ = nullptr;
     PictureBox* pressedBox_ = nullptr; // a press inside this box: it has the pointer until release
     Control* focused_ = nullptr;       // the form's keyboard focus

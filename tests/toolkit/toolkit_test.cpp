@@ -191,8 +191,25 @@ TEST_F(ToolkitTest, AClickIsAPressAndReleaseOnTheSameControlAndASecondQuickOneAD
     backend.mouseUp(*window, {15, 15}, Button::Right);
     EXPECT_EQ(take(), (Log{"top.down2/2", "top.up2"})); // no click for the right button
 
-    backend.doubleClick(*window, {15, 15}); // the second press is a double click, not a click
-    EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1", "top.click", "top.down1/0", "top.dblclick", "top.up1"}));
+    // The second press is a double click only: no press, and its release clicks nothing.
+    backend.doubleClick(*window, {15, 15});
+    EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1", "top.click", "top.dblclick", "top.up1"}));
+}
+
+TEST_F(ToolkitTest, EveryButtonPressedWhileOneIsHeldGoesToTheControlHoldingThePointer)
+{
+    backend.mouseDown(*window, {15, 15});
+    backend.mouseDown(*window, {40, 40}, Button::Right); // over "below": "top" has the pointer
+    backend.mouseUp(*window, {40, 40}, Button::Right);
+    backend.mouseMove(*window, {40, 40}, Button::Left);  // still captured by "top"
+    backend.mouseUp(*window, {15, 15});
+    backend.mouseMove(*window, {40, 40});
+    EXPECT_EQ(take(), (Log{"top.down1/0", "top.down2/0", "top.up2", "top.move", "top.up1", "top.click", "below.move"}));
+
+    backend.mouseDown(*window, {15, 15}, Button::Right);
+    backend.mouseDown(*window, {15, 15});
+    form.mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}}); // each held button is released
+    EXPECT_EQ(take(), (Log{"top.down2/0", "top.down1/0", "top.up1", "top.up2"}));
 }
 
 TEST_F(ToolkitTest, APressCapturesThePointerForThePressedControlUntilReleaseOrCaptureLoss)

@@ -210,6 +210,30 @@ TEST_F(AboutTest, EveryPressOnTheLogoTogglesTheDisclaimerButOnlyCtrlLeftStartsTh
     }
 }
 
+TEST_F(AboutTest, PressesWhileAButtonIsHeldAndDoubleClicksCountAsTheyCome)
+{
+    // A right press while the left is held toggles again; its release ends a Ctrl+left chase.
+    const bool shown = about->lblDisc.Visible();
+    press(Button::Left, ShiftKey::Ctrl);
+    EXPECT_TRUE(about->bFollowCursor);
+    press(Button::Right);
+    EXPECT_EQ(about->lblDisc.Visible(), shown);
+    release(Button::Right);
+    EXPECT_FALSE(about->bFollowCursor);
+    EXPECT_EQ(about->Timer1.Interval(), 200);
+    release(Button::Left);
+    EXPECT_EQ(about->lblDisc.Visible(), shown);
+
+    // A double click toggles once: its second press is a double click, which has no handler.
+    backend.doubleClick(*aboutWin, logo());
+    EXPECT_EQ(about->lblDisc.Visible(), !shown);
+    clickLogo(Button::Left);
+    backend.doubleClickPress(*aboutWin, logo(), Button::Left, ShiftKey::Ctrl);
+    EXPECT_FALSE(about->bFollowCursor); // a Ctrl double click starts no chase
+    release(Button::Left);
+    EXPECT_EQ(about->lblDisc.Visible(), shown);
+}
+
 TEST_F(AboutTest, TheLogoFollowsTheCursorWhileHeldWithCtrlAndGoesHomeAfterRelease)
 {
     backend.cursor = {500, 400};
