@@ -106,6 +106,14 @@ void Label::fitToText()
         const SizePx s = measure(0);
         Move(left_, top_, container_->ScaleX(s.cx + edge), container_->ScaleY(s.cy + edge));
     }
+    fittedWidth_ = width_;
+    fittedHeight_ = height_;
+}
+
+void Label::scaleChanged()
+{
+    if (width_ == fittedWidth_ && height_ == fittedHeight_)
+        fitToText();
 }
 
 void Label::paint(Canvas& canvas) const

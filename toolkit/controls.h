@@ -134,12 +134,15 @@ public:
     const std::string* describedCaption() const override { return &caption_; }
 
 private:
-    void scaleChanged() override { fitToText(); }
+    // At another display scale the text measures again, unless the program has sized the
+    // label itself since it last fitted: what the program decided holds at every scale.
+    void scaleChanged() override;
     void fitToText();
     Design design_;
     std::string caption_;
     Color foreColor_ = SysColor::ButtonText;
     bool autoSize_ = false;
+    float fittedWidth_ = -1, fittedHeight_ = -1; // the size the last fit gave
 };
 
 struct ImageDesign {

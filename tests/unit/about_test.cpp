@@ -146,6 +146,20 @@ TEST(AboutTitle, MovesToSpanTheWindowOnlyWhenWiderThanTheComments)
     }
 }
 
+TEST_F(AboutTest, TheTitleRuleHoldsAfterAMoveTo192Dpi)
+{
+    const float outerWidth = float(aboutWin->outer.width());
+    ASSERT_EQ(about->lblTit.Width(), outerWidth);
+    const float versionWidth = about->lblVersion.Width();
+    // At 200 % the faces measure a pixel wider a character than twice their 96-DPI width.
+    aboutWin->scale = tk::DisplayScale(192);
+    backend.textSize = [](std::string_view text, tk::SizePx s) { return tk::SizePx{s.cx + int(text.size()), s.cy}; };
+    aboutWin->events->scaleChanged();
+    EXPECT_EQ(about->lblTit.Left(), 0);
+    EXPECT_EQ(about->lblTit.Width(), outerWidth) << "the title still spans the window, centred";
+    EXPECT_GT(about->lblVersion.Width(), versionWidth) << "a label the program left to its text fits it again";
+}
+
 TEST_F(AboutTest, LinksOpenTheFixedAddressesThroughTheShell)
 {
     backend.click(*aboutWin, centre(about->lblEmail.pixelRect()));
