@@ -424,10 +424,20 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
         break;
     case WM_NOTIFY: {
         auto* hdr = reinterpret_cast<NMHDR*>(lp);
+        // The tool tip asks in the form the window's WM_NOTIFYFORMAT answer names, which
+        // differs between systems (Wine 10 answers Unicode for this window): both are served.
         if (hdr->hwndFrom == toolTip_ && hdr->code == TTN_GETDISPINFOA) {
             static std::string text; // the tool tip copies it before the next request
             text = events_->toolTipAt(cursorInClient());
             reinterpret_cast<NMTTDISPINFOA*>(lp)->lpszText = text.data();
+            return 0;
+        }
+        if (hdr->hwndFrom == toolTip_ && hdr->code == TTN_GETDISPINFOW) {
+            static std::wstring text;
+            const std::string utf8 = events_->toolTipAt(cursorInClient());
+            text.assign(std::size_t(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0)), L'\0');
+            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), text.data(), int(text.size()));
+            reinterpret_cast<NMTTDISPINFOW*>(lp)->lpszText = text.data();
             return 0;
         }
         break;
