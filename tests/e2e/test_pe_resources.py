@@ -144,6 +144,17 @@ class PeFileTest(unittest.TestCase):
         cookie, = struct.unpack_from("<Q", config, 0x58)
         self.assertEqual(cookie, 0, "a security cookie the loader would write")
 
+    def test_the_shell_call_and_the_cursor_query_are_bound_by_name(self) -> None:
+        # Neither is in the import table: each is looked up by name when first called.
+        self.pe.parse_data_directories(directories=[1, 13])
+        imported = {(e.dll.decode().lower(), (i.name or b"").decode())
+                    for e in getattr(self.pe, "DIRECTORY_ENTRY_IMPORT", []) + getattr(self.pe, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
+                    for i in e.imports}
+        data = self.pe.__data__
+        for dll, name in (("shell32.dll", "ShellExecuteA"), ("user32.dll", "GetCursorPos")):
+            self.assertFalse((dll, name) in imported, f"{name} is imported at start")
+            self.assertIn(name.encode() + b"\0", data, f"{name} is not looked up by name")
+
     def test_imports_only_windows_own_dlls(self) -> None:
         self.pe.parse_data_directories(directories=[1, 13])
         names = [e.dll.decode().lower() for e in getattr(self.pe, "DIRECTORY_ENTRY_IMPORT", [])]

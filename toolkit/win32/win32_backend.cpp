@@ -323,10 +323,19 @@ void Win32Backend::shellExecute(std::string_view verb, std::string_view file, st
     fn(nullptr, v.c_str(), f.c_str(), p.c_str(), d.c_str(), showCommand);
 }
 
+POINT screenCursorPos()
+{
+    using GetCursorPosFn = BOOL(WINAPI*)(POINT*);
+    static const auto fn = reinterpret_cast<GetCursorPosFn>(reinterpret_cast<void*>(systemExport("user32.dll", "GetCursorPos")));
+    POINT p{};
+    if (fn)
+        fn(&p);
+    return p;
+}
+
 PointPx Win32Backend::cursorPos()
 {
-    POINT p{};
-    GetCursorPos(&p);
+    const POINT p = screenCursorPos();
     return DisplayScale(systemDpi_).toLogical(PointPx{p.x, p.y});
 }
 

@@ -34,6 +34,10 @@ struct DpiApi {
     int(WINAPI* getSystemMetricsForDpi)(int, UINT);
 };
 
+// The pointer's place in screen pixels. GetCursorPos is bound by name at its first call, as
+// the shell's ShellExecuteA is.
+POINT screenCursorPos();
+
 class Win32Backend final : public Backend {
 public:
     // Pictures in `art2x` have a second resource at twice the resolution; all others are

@@ -245,8 +245,7 @@ SizePx Win32Window::measureText(std::string_view text, const Font& font, int wra
 
 PointPx Win32Window::cursorInClient() const
 {
-    POINT p{};
-    GetCursorPos(&p);
+    POINT p = screenCursorPos();
     ScreenToClient(hwnd(), &p);
     return scale_.toLogical(PointPx{p.x, p.y});
 }
