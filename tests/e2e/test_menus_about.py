@@ -115,6 +115,31 @@ class QuickHelpTest(MenuTestCase):
             self.fail("the hover shows nothing afterwards")
         self.assertEqual(len(self.program.windows()), 1)
 
+    def test_quick_help_holds_an_open_about_window_too(self) -> None:
+        about = self.open_about()
+        self.addCleanup(lambda: self.probe.close(about.hwnd) and self.probe.wait_gone("About", 10, self.program.win_pid))
+        # Beside the main window, so that the main window's menu does not cover it.
+        grip = (about.rect.left + 60, about.rect.top + (about.client.top - about.rect.top) // 2)
+        self.desktop.drag(*grip, grip[0] + 560, grip[1])
+        about = self.probe.info(about.hwnd)
+        self.assertGreaterEqual(about.rect.left, self.window.rect.right, "the About window did not move aside")
+        link = (about.client.left + 200, about.client.top + 202)  # the e-mail address
+        self.choose_from_help("Quick help")
+        box = self.read_quick_help()
+        self.assertFalse(self.probe.info(about.hwnd).enabled, "the About window still takes input")
+        base = len(self.program.process_starts())
+        self.desktop.click(*link)
+        time.sleep(1)  # proves an absence: the mail program would have started by now
+        self.assertEqual(len(self.program.process_starts()), base, "a click reached the About window")
+        ok = next(k for k in self.probe.children(box.hwnd) if k.text == "OK")
+        self.desktop.click(*ok.rect.center)
+        self.assertTrue(self.probe.wait_gone("Quick help", 5, self.program.win_pid))
+        self.assertTrue(self.probe.info(about.hwnd).enabled)
+        # The same click now opens the mail program: the check above was no blind spot.
+        self.desktop.click(*link)
+        self.program.wait_process_starts(base + 1, timeout=20)
+        self.program.stop_children()
+
     def test_quick_help_by_keyboard_gives_the_keyboard_back(self) -> None:
         self.to_front()
         self.desktop.key("alt+h")
