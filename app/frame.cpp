@@ -7,7 +7,7 @@ Application::Application() : main_(std::make_unique<frmCPanel>(*this)) {}
 
 Application::~Application() = default;
 
-void Application::Start() { main_->Show(); }
+bool Application::Start() { return main_->Show(); }
 
 frmAbout& Application::AboutWindow()
 {

@@ -13,7 +13,7 @@ public:
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-    void Start();              // loads and shows the main window
+    bool Start();              // loads and shows the main window; false when it cannot be made
     frmAbout& AboutWindow();   // the About window object, created on first use
     void End();                // every window closes at once; the event loop then ends
 

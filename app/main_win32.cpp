@@ -13,6 +13,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     tk::win32::Win32Backend backend(instance, {{IDP_SCENE, IDP_SCENE_2X}, {IDP_LOGO, IDP_LOGO_2X}});
     tk::BackendInstaller install(backend);
     Application app;
-    app.Start();
+    if (!app.Start())
+        return 1; // the main window could not be made
     return backend.runEventLoop();
 }

@@ -117,6 +117,9 @@ struct WindowSpec {
 class NativeWindow {
 public:
     virtual ~NativeWindow() = default; // destroys the window if it still exists
+    // Makes the platform's window, hidden; false when the system refuses. Made in a second step
+    // so that whoever holds this object can already answer the callbacks creation sends.
+    virtual bool create() = 0;
     virtual void show() = 0;           // shows and activates (brings to front)
     virtual void invalidate(RectPx r) = 0;
     virtual void captureMouse() = 0;
@@ -126,17 +129,16 @@ public:
     virtual void stopTimer(int id) = 0;
     virtual void refreshToolTip() = 0;    // the control under the pointer changed
     virtual void focusMoved(int accessibleIndex) = 0; // tells assistive technology
-    // Text as this window draws it, at its display's scale (see Backend::measureText).
+    // Text as this window draws it, at its display's scale; wrapWidth > 0 word-wraps there.
     virtual SizePx measureText(std::string_view text, const Font& font, int wrapWidth) = 0;
 };
 
 class Backend {
 public:
     virtual ~Backend() = default;
+    // The object for a window; nothing exists on screen until its create().
     virtual std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events) = 0;
     virtual PicturePtr loadPicture(int resourceId) = 0;
-    // Size of text in a font, on the primary display; wrapWidth > 0 word-wraps at that width.
-    virtual SizePx measureText(std::string_view text, const Font& font, int wrapWidth) = 0;
     virtual int twipsPerPixelX() = 0;
     virtual int twipsPerPixelY() = 0;
     virtual void messageBox(std::string_view text, std::string_view title, int style) = 0;

@@ -36,8 +36,8 @@ void Container::SetBackColor(Color c)
 
 void Container::invalidate(RectPx r)
 {
-    if (native_ && !r.empty())
-        native_->invalidate(r);
+    if (NativeWindow* w = native(); w && !r.empty())
+        w->invalidate(r);
 }
 
 void Container::add(Control& c, std::string_view name)
@@ -82,12 +82,6 @@ void Container::setContainerPicture(PicturePtr p)
     invalidate({0, 0, 1 << 15, 1 << 15});
 }
 
-void Container::attachPictureBoxes()
-{
-    for (PictureBox* box : boxes_)
-        box->attach(*native_);
-}
-
 PictureBox* Container::boxAt(PointPx p, bool& onBorder) const
 {
     onBorder = false;
@@ -119,19 +113,16 @@ void Container::scaleChanged()
         c->scaleChanged();
 }
 
-void Container::releaseNative()
+void Container::windowGone()
 {
     // Pictures go with the window; the next load takes them from the design again.
     for (Control* c : controls_)
         c->windowClosed();
     for (PictureBox* box : boxes_)
-        box->releaseNative();
-    native_.reset();
+        box->windowGone();
     picture_.reset();
     forgetInteraction();
 }
-
-void Container::destroyed() { releaseNative(); }
 
 Control* Container::hitTest(PointPx p) const
 {
@@ -183,8 +174,8 @@ void Container::mouse(const MouseEvent& e)
     if (box || onBorder) {
         if (hovered_) {
             hovered_ = nullptr;
-            if (native_)
-                native_->refreshToolTip();
+            if (NativeWindow* w = native())
+                w->refreshToolTip();
         }
         if (!box)
             return;
@@ -199,8 +190,8 @@ void Container::mouse(const MouseEvent& e)
         Control* hit = hitTest(e.pos);
         if (hit != hovered_) {
             hovered_ = hit;
-            if (native_)
-                native_->refreshToolTip();
+            if (NativeWindow* w = native())
+                w->refreshToolTip();
         }
         Control* target = pressed_ ? pressed_ : (pressedSelf_ ? nullptr : hit);
         if (target)
@@ -216,8 +207,8 @@ void Container::mouse(const MouseEvent& e)
         if (heldButtons_ == 0) {
             pressed_ = hitTest(e.pos);
             pressedSelf_ = pressed_ == nullptr;
-            if (native_)
-                native_->captureMouse();
+            if (NativeWindow* w = native())
+                w->captureMouse();
         }
         heldButtons_ |= e.button;
         if (e.button == Button::Left)
@@ -268,8 +259,8 @@ void Container::endPress(bool releaseCapture)
     pressed_ = nullptr;
     pressedSelf_ = false;
     heldButtons_ = 0;
-    if (native_ && releaseCapture)
-        native_->releaseMouse();
+    if (NativeWindow* w = native(); w && releaseCapture)
+        w->releaseMouse();
 }
 
 int Container::cursorAt(PointPx p)
@@ -352,44 +343,12 @@ void PictureBox::paintBox(Canvas& canvas)
     canvas.popClip();
 }
 
-namespace {
-
-// What a picture box's controls take for their window: the parent's, shifted to the box's
-// client area and clipped to it.
-class BoxWindow final : public NativeWindow {
-public:
-    BoxWindow(PictureBox& box, NativeWindow& parent) : box_(box), parent_(parent) {}
-    void show() override {}
-    void invalidate(RectPx r) override
-    {
-        const RectPx client = box_.clientRect();
-        const RectPx clipped = r.shifted({client.left, client.top}).intersected(client);
-        if (!clipped.empty())
-            parent_.invalidate(clipped);
-    }
-    void captureMouse() override { parent_.captureMouse(); }
-    void releaseMouse() override { parent_.releaseMouse(); }
-    RectPx outerRect() const override { return parent_.outerRect(); }
-    void startTimer(int, int) override {} // boxes hold no timers; the form does
-    void stopTimer(int) override {}
-    void refreshToolTip() override { parent_.refreshToolTip(); }
-    void focusMoved(int) override {} // the form tells its window
-    SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override
-    {
-        return parent_.measureText(text, font, wrapWidth);
-    }
-
-private:
-    PictureBox& box_;
-    NativeWindow& parent_;
-};
-
-} // namespace
-
-void PictureBox::attach(NativeWindow& parent)
+void PictureBox::invalidate(RectPx r)
 {
-    native_ = std::make_unique<BoxWindow>(*this, parent);
-    attachPictureBoxes();
+    if (Container* parent = container()) {
+        const RectPx client = clientRect();
+        parent->invalidate(r.shifted({client.left, client.top}).intersected(client));
+    }
 }
 
 } // namespace tk

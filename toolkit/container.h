@@ -6,7 +6,8 @@
 // DblClick only (no MouseDown, and no Click on its release, which is a plain MouseUp).
 // Picture boxes are containers inside a container, drawn and hit-tested by it above all its
 // windowless controls, as child windows would be, but without a native window of their own:
-// their `native()` passes on to the parent's window, shifted to the box's client area.
+// they draw into the form's window and invalidate through their parent, shifted to their
+// client area and clipped to it.
 // The keyboard's focus belongs to the window (the form): one of the tab-stop controls of the
 // form and its picture boxes, or none until a key picks one. Tab and Shift+Tab go round them in
 // reading order (top edge, then left edge), the arrows go to the nearest one that way, Home and
@@ -43,8 +44,8 @@ public:
 
     MouseHandler MouseMove; // the pointer over no control of this container
 
-    void invalidate(RectPx r);
-    NativeWindow* native() const { return native_.get(); }
+    virtual void invalidate(RectPx r); // in this container's client pixels
+    virtual NativeWindow* native() const = 0; // the form's window, null while it has none
     const std::vector<Control*>& Controls() const { return controls_; } // topmost first
 
     // One line per control, in z-order, picture boxes with their controls indented under them:
@@ -58,7 +59,8 @@ public:
     std::string toolTipAt(PointPx p) override;
     void timer(int) override {}
     void menuCommand(int) override {}
-    void destroyed() override;
+    void destroyed() override { windowGone(); }
+
     // Keyboard, focus and accessibility (toolkit/focus.cpp); the form's, not a picture box's.
     void key(const KeyEvent& e) override;
     void focus(bool has) override;
@@ -86,12 +88,10 @@ protected:
     void resetContainer(ScaleMode scale, Color back);
     void resetControls(); // every control to its design
     void setContainerPicture(PicturePtr p);
-    void attachPictureBoxes(); // once native_ exists
-    void releaseNative();
+    void windowGone(); // the form's window has closed: no pictures, press, hover or focus
     void forgetInteraction(); // no press, hover or keyboard focus
     Control* hitTest(PointPx p) const;
 
-    std::unique_ptr<NativeWindow> native_;
     std::vector<Control*> controls_;
     std::vector<PictureBox*> boxes_; // the picture boxes among the controls, topmost first
 
@@ -157,7 +157,8 @@ public:
     const Container* describedContents() const override { return this; }
     void scaleChanged() override { Container::scaleChanged(); } // its controls refit
 
-    void attach(NativeWindow& parent); // the parent's window now exists
+    void invalidate(RectPx r) override;
+    NativeWindow* native() const override { return container() ? container()->native() : nullptr; }
     int borderPixels() const;
     RectPx clientRect() const;           // in the parent's client pixels
     PointPx toClient(PointPx p) const;   // a point of the parent's client, in the box's

@@ -90,14 +90,13 @@ void Label::SetForeColor(Color c)
 // the wrapped text, any other takes the width and height of its one line.
 void Label::fitToText()
 {
-    if (!autoSize_ || !container_)
+    // Without a window there is nothing to measure by: the next load fits the label.
+    NativeWindow* window = container_ ? container_->native() : nullptr;
+    if (!autoSize_ || !window)
         return;
     const int edge = design_.border == LabelBorder::Sunken ? 4 : 0;
     // Measured as its window draws it: a scalable face at 200 % is not exactly twice as wide.
-    NativeWindow* window = container_->native();
-    auto measure = [&](int wrap) {
-        return window ? window->measureText(caption_, design_.font, wrap) : backend().measureText(caption_, design_.font, wrap);
-    };
+    auto measure = [&](int wrap) { return window->measureText(caption_, design_.font, wrap); };
     if (design_.wordWrap) {
         const int wrap = container_->PixelsX(width_) - edge;
         const SizePx s = measure(wrap > 0 ? wrap : 1);

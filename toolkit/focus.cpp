@@ -82,8 +82,8 @@ void Container::moveFocus(Control* c)
     if (c->GotFocus)
         c->GotFocus();
     // The reader announces the control by its place among the items it sees.
-    if (const int index = itemIndex(c); native_ && index >= 0)
-        native_->focusMoved(index);
+    if (const int index = itemIndex(c); native() && index >= 0)
+        native()->focusMoved(index);
 }
 
 // The control nearest to `from`'s centre among those whose centre lies that way: within the
@@ -158,8 +158,8 @@ void Container::focus(bool has)
     hasFocus_ = has;
     invalidateCue();
     // Coming back to the window, the reader hears which control has the focus.
-    if (const int index = itemIndex(focused_); has && native_ && index >= 0)
-        native_->focusMoved(index);
+    if (const int index = itemIndex(focused_); has && native() && index >= 0)
+        native()->focusMoved(index);
 }
 
 void Container::focusCue(bool shown)

@@ -60,16 +60,12 @@ void Form::AddTimer(Timer& t, TimerDesign d)
     t.attachTo(*this, static_cast<int>(timers_.size()), d);
 }
 
-void Form::Load()
+bool Form::Load()
 {
     if (!built_) {
         built_ = true;
         Build();
     }
-    resetContainer(design_.scale, design_.backColor);
-    resetControls();
-    for (Timer* t : timers_)
-        t->resetToDesign();
     commands_.clear();
 
     auto toSpec = [this](auto& self, const MenuItem& item) -> MenuSpec {
@@ -94,20 +90,31 @@ void Form::Load()
     for (const MenuItem* m : menus_)
         spec.menu.push_back(toSpec(toSpec, *m));
 
+    // The form holds its window before anything of it runs, so that labels measure their text
+    // as that window draws it, also while the system makes it.
     native_ = backend().createWindow(spec, *this);
+    resetContainer(design_.scale, design_.backColor);
+    resetControls();
+    for (Timer* t : timers_)
+        t->resetToDesign();
+    if (!native_->create()) {
+        releaseNative();
+        return false;
+    }
     openForms().push_back(this);
-    attachPictureBoxes();
     for (Timer* t : timers_)
         t->restart();
     Form_Load();
+    return true;
 }
 
-void Form::Show()
+bool Form::Show()
 {
-    if (!native_)
-        Load();
+    if (!native_ && !Load())
+        return false;
     if (native_)
         native_->show();
+    return native_ != nullptr;
 }
 
 void Form::Unload()
@@ -138,6 +145,12 @@ void Form::destroyed()
 {
     releaseNative();
     forgetWindow();
+}
+
+void Form::releaseNative()
+{
+    windowGone();
+    native_.reset();
 }
 
 void Form::forgetWindow()

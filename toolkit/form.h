@@ -66,7 +66,9 @@ public:
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
 
-    void Show();              // loads first if needed; brings an open form to the front
+    // Loads first if needed; brings an open form to the front. False when its window could
+    // not be made: the form is then not loaded, and nothing of it is left open.
+    bool Show();
     void Unload();            // closes the window without running any handler
     bool Loaded() const { return native_ != nullptr; }
 
@@ -78,6 +80,7 @@ public:
     void menuCommand(int id) override;
     void timer(int id) override;
     void destroyed() override;
+    NativeWindow* native() const override { return native_.get(); }
 
 protected:
     virtual void Build() = 0;    // once, at the first load: design, controls, timers, menus
@@ -89,8 +92,10 @@ protected:
     void SetMenuBar(std::vector<MenuItem*> menus) { menus_ = std::move(menus); }
 
 private:
-    void Load();
+    bool Load();
+    void releaseNative(); // the window goes, and what depends on it
     void forgetWindow();
+    std::unique_ptr<NativeWindow> native_;
     bool built_ = false;
     FormDesign design_;
     std::vector<Timer*> timers_;

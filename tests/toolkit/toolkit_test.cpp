@@ -246,6 +246,23 @@ TEST_F(ToolkitTest, ALoadAfterACloseGivesWhatTheFirstGaveAndAddsNothing)
     EXPECT_EQ(std::count_if(ops.begin(), ops.end(), [](const headless::DrawOp& op) { return op.text == "x"; }), 1);
 }
 
+TEST_F(ToolkitTest, AWindowTheSystemCannotMakeLeavesTheFormUnloadedAndNothingOpen)
+{
+    window->close();
+    ASSERT_TRUE(backend.quitRequested);
+    backend.quitRequested = false;
+    backend.refuseWindows = true;
+    EXPECT_FALSE(form.Show());
+    EXPECT_FALSE(form.Loaded());
+    EXPECT_EQ(backend.findWindow("Test"), nullptr);
+    EXPECT_TRUE(backend.topLevelWindows().empty()) << "the refused window's object is gone too";
+    // Nothing was counted as open: the next load is the only open form, and its close ends.
+    backend.refuseWindows = false;
+    ASSERT_TRUE(form.Show());
+    backend.findWindow("Test")->close();
+    EXPECT_TRUE(backend.quitRequested);
+}
+
 // A form of one control array and one rising line.
 class ArrayForm : public Form {
 public:

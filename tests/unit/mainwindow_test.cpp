@@ -44,6 +44,17 @@ protected:
     }
 };
 
+TEST(ProgramStart, FailsWhenTheMainWindowCannotBeMade)
+{
+    HeadlessBackend backend{artResource};
+    tk::BackendInstaller install{backend};
+    backend.refuseWindows = true;
+    Application app;
+    EXPECT_FALSE(app.Start()) << "the program must end with a failure";
+    EXPECT_FALSE(app.MainWindow().Loaded());
+    EXPECT_TRUE(backend.topLevelWindows().empty());
+}
+
 TEST_F(MainWindowTest, StartsShownWithTheSceneInPlaceAndAnEmptyStrip)
 {
     EXPECT_TRUE(mainWin->visible);

@@ -110,6 +110,12 @@ HeadlessWindow::~HeadlessWindow()
     backend.forget(this);
 }
 
+bool HeadlessWindow::create()
+{
+    created = !backend.refuseWindows;
+    return created;
+}
+
 void HeadlessWindow::show()
 {
     visible = true;
@@ -280,7 +286,7 @@ std::vector<HeadlessWindow*> HeadlessBackend::topLevelWindows() const { return w
 HeadlessWindow* HeadlessBackend::findWindow(std::string_view caption) const
 {
     for (HeadlessWindow* w : windows_)
-        if (w->spec.caption == caption)
+        if (w->created && w->spec.caption == caption)
             return w;
     return nullptr;
 }

@@ -35,6 +35,7 @@ public:
     HeadlessWindow(HeadlessBackend& b, const WindowSpec& spec, WindowEvents& events);
     ~HeadlessWindow() override;
 
+    bool create() override;        // refused while the backend's refuseWindows is set
     void show() override;
     void invalidate(RectPx) override { ++invalidations; }
     void captureMouse() override;
@@ -56,6 +57,7 @@ public:
     WindowEvents* events;
     DisplayScale scale;            // the display's when the window was made
     RectPx outer;                  // screen pixels
+    bool created = false;
     bool visible = false;
     int showCount = 0;
     int invalidations = 0;
@@ -77,7 +79,8 @@ public:
     // Backend
     std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events) override;
     PicturePtr loadPicture(int resourceId) override;
-    SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override;
+    // Deterministic metrics, the same at every scale; wrapWidth > 0 word-wraps at that width.
+    SizePx measureText(std::string_view text, const Font& font, int wrapWidth);
     int twipsPerPixelX() override { return 15; }
     int twipsPerPixelY() override { return 15; }
     void messageBox(std::string_view text, std::string_view title, int style) override;
@@ -127,6 +130,7 @@ public:
     // When set, what measureText answers for a text it measured so: a face of other metrics.
     std::function<SizePx(std::string_view text, SizePx measured)> textSize;
     bool refuseProcessStarts = false;
+    bool refuseWindows = false; // the system cannot make windows (out of resources)
     // The system directory's files, by name in any case; unset, it holds every file asked for.
     std::optional<std::set<std::string>> systemFiles;
     bool quitRequested = false;

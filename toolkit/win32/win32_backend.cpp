@@ -220,11 +220,6 @@ HFONT Win32Backend::font(const Font& f, int dpi)
     return slot.get();
 }
 
-SizePx Win32Backend::measureText(std::string_view text, const Font& f, int wrapWidth)
-{
-    return measureText(text, f, wrapWidth, systemDpi_);
-}
-
 // Measured at the display's DPI and handed back in logical pixels, rounded up so that the text
 // drawn in a rectangle of that size still fits.
 SizePx Win32Backend::measureText(std::string_view text, const Font& f, int wrapWidth, int dpi)

@@ -49,7 +49,6 @@ public:
 
     std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events) override;
     PicturePtr loadPicture(int resourceId) override;
-    SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override;
     int twipsPerPixelX() override;
     int twipsPerPixelY() override;
     void messageBox(std::string_view text, std::string_view title, int style) override;

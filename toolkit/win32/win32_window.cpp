@@ -109,13 +109,19 @@ short buttonsHeld(WPARAM wp)
 } // namespace
 
 Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEvents& events)
-    : backend_(backend), events_(&events)
+    : backend_(backend), events_(&events), spec_(spec), clientSize_(spec.clientSize),
+      scale_(backend.systemDpi())
 {
-    HINSTANCE instance = backend.instance();
     const Styles st = stylesFor(spec);
+    style_ = st.style;
+    exStyle_ = st.exStyle;
+    hasMenu_ = !spec.menu.empty();
+}
 
+bool Win32Window::create()
+{
     UniqueMenu menu;
-    if (!spec.menu.empty()) {
+    if (hasMenu_) {
         menu.reset(CreateMenu());
         auto fill = [](auto& self, HMENU into, const std::vector<MenuSpec>& items) -> void {
             for (const MenuSpec& m : items) {
@@ -131,30 +137,24 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
                 }
             }
         };
-        fill(fill, menu.get(), spec.menu);
+        fill(fill, menu.get(), spec_.menu);
     }
 
-    style_ = st.style;
-    exStyle_ = st.exStyle;
-    hasMenu_ = bool(menu);
-    clientSize_ = spec.clientSize;
-    scale_ = DisplayScale(backend.systemDpi());
     const SizePx client = scale_.toDevice(clientSize_);
     RECT r{0, 0, client.cx, client.cy};
-    backend.adjustWindowRect(r, style_, hasMenu_, exStyle_, scale_.dpi());
+    backend_.adjustWindowRect(r, style_, hasMenu_, exStyle_, scale_.dpi());
     const SIZE outer{r.right - r.left, r.bottom - r.top};
-    const POINT pos = spec.placement == Placement::CenterActive ? centredPosition(outer)
-                                                                : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
-    iconResource_ = spec.iconResource;
-    const std::string windowClass = classFor(backend, windowProc, spec.iconResource);
-    CreateWindowExA(st.exStyle, windowClass.c_str(), spec.caption.c_str(), st.style, pos.x, pos.y,
-                    outer.cx, outer.cy, nullptr, menu.get(), instance, this);
+    const POINT pos = spec_.placement == Placement::CenterActive ? centredPosition(outer)
+                                                                 : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
+    const std::string windowClass = classFor(backend_, windowProc, spec_.iconResource);
+    CreateWindowExA(exStyle_, windowClass.c_str(), spec_.caption.c_str(), style_, pos.x, pos.y,
+                    outer.cx, outer.cy, nullptr, menu.get(), backend_.instance(), this);
     if (!hwnd())
-        return; // the menu is still ours, and goes
+        return false; // the menu is still ours, and goes
     menu.release(); // the window destroys it
 
     // Made on a monitor of another DPI than the primary one: laid out for that one.
-    if (const int dpi = backend.windowDpi(hwnd()); dpi != scale_.dpi())
+    if (const int dpi = backend_.windowDpi(hwnd()); dpi != scale_.dpi())
         rescale(dpi, nullptr);
     else
         fitClientArea(nullptr);
@@ -164,6 +164,7 @@ Win32Window::Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEv
     SystemParametersInfoA(SPI_GETKEYBOARDCUES, 0, &cues, 0);
     if (cues)
         uiState(UIS_CLEAR, UISF_HIDEFOCUS);
+    return true;
 }
 
 Win32Window::~Win32Window()
@@ -229,9 +230,9 @@ void Win32Window::rescale(int dpi, const RECT* suggested)
 {
     scale_ = DisplayScale(dpi);
     fitClientArea(suggested);
-    if (iconResource_) {
-        SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(backend_.icon(iconResource_, true, dpi)));
-        SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(backend_.icon(iconResource_, false, dpi)));
+    if (const int icon = spec_.iconResource) {
+        SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(backend_.icon(icon, true, dpi)));
+        SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(backend_.icon(icon, false, dpi)));
     }
     if (events_)
         events_->scaleChanged();
@@ -377,7 +378,7 @@ LRESULT CALLBACK Win32Window::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM 
 {
     if (msg == WM_NCCREATE) {
         auto* created = reinterpret_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
-        created->window_.reset(hwnd); // ours until WM_DESTROY
+        created->window_.reset(hwnd); // ours until WM_NCDESTROY
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
     }
     auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
@@ -481,14 +482,16 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
             return 0;
         }
         break;
-    case WM_DESTROY: {
-        // Detach first: telling the toolkit makes it drop this object.
+    case WM_NCDESTROY: {
+        // The last message: detach, let the system finish, then tell the toolkit, which frees
+        // this object. Nothing of it is touched after that.
         WindowEvents* events = events_;
+        const HWND window = window_.release(); // the system is destroying it
         accessible_.disconnect();
-        SetWindowLongPtrA(hwnd(), GWLP_USERDATA, 0);
-        window_.release(); // the system is destroying it
+        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+        const LRESULT result = DefWindowProcA(window, msg, wp, lp);
         events->destroyed();
-        return 0;
+        return result;
     }
     }
     return DefWindowProcA(hwnd(), msg, wp, lp);

@@ -1,6 +1,7 @@
 // One native window of the toolkit. The object is attached to its HWND at WM_NCCREATE and
-// detached at WM_DESTROY, when the toolkit is told the window is gone. Destroying the object
-// destroys a window that still exists, silently.
+// detached at WM_NCDESTROY, the window's last message, when the toolkit is told the window is
+// gone and frees the object. Destroying the object destroys a window that still exists,
+// silently.
 // The toolkit sees logical (96-DPI) pixels only: the window maps its client area by the DPI
 // of the monitor it is on, and lays itself out again when it moves to another.
 #pragma once
@@ -18,6 +19,7 @@ public:
     Win32Window(Win32Backend& backend, const WindowSpec& spec, WindowEvents& events);
     ~Win32Window() override;
 
+    bool create() override;
     void show() override;
     void invalidate(RectPx r) override;
     void captureMouse() override;
@@ -44,10 +46,10 @@ private:
 
     Win32Backend& backend_;
     WindowEvents* events_;
+    WindowSpec spec_;
     UniqueWindow window_;
     DWORD style_ = 0, exStyle_ = 0;
     bool hasMenu_ = false;
-    int iconResource_ = 0;
     SizePx clientSize_;       // logical
     DisplayScale scale_;      // of the monitor the window is on
     HWND toolTip_ = nullptr; // owned by the window, destroyed with it
