@@ -137,7 +137,7 @@ void frmAbout::imgLogo_MouseUp(short, short, float, float)
 void frmAbout::Timer1_Timer()
 {
     Timer1.SetInterval(LogoFollowMs);
-    const PointPx p = backend().cursorPos();
+    const PointPx p = CursorPos();
     ptCursor = {p.x, p.y};
     const float X = float(ptCursor.x) - Left() / float(TwipsPerPixelX());
     const float Y = float(ptCursor.y) - Top() / float(TwipsPerPixelY());

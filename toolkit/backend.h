@@ -124,7 +124,10 @@ public:
     virtual void invalidate(RectPx r) = 0;
     virtual void captureMouse() = 0;
     virtual void releaseMouse() = 0;
-    virtual RectPx outerRect() const = 0; // screen pixels, frame included
+    // Screen questions belong to a window, since each monitor has its own scale: both answers
+    // are screen positions in this window's logical pixels, so that they compare exactly.
+    virtual RectPx outerRect() const = 0; // frame included
+    virtual PointPx cursorPos() const = 0;
     virtual void startTimer(int id, int milliseconds) = 0; // (re)starts the countdown
     virtual void stopTimer(int id) = 0;
     virtual void refreshToolTip() = 0;    // the control under the pointer changed
@@ -151,7 +154,6 @@ public:
                                     int showState) = 0;
     virtual void shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
                               std::string_view directory, int showCommand) = 0;
-    virtual PointPx cursorPos() = 0; // screen pixels
     virtual void quit() = 0;         // leave the event loop
 };
 

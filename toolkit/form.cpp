@@ -129,6 +129,8 @@ float Form::Left() const { return native_ ? float(native_->outerRect().left * Tw
 float Form::Top() const { return native_ ? float(native_->outerRect().top * TwipsPerPixelY()) : 0.0f; }
 float Form::Width() const { return native_ ? float(native_->outerRect().width() * TwipsPerPixelX()) : 0.0f; }
 
+PointPx Form::CursorPos() const { return native_ ? native_->cursorPos() : PointPx{}; }
+
 void Form::menuCommand(int id)
 {
     if (id >= 1 && id <= static_cast<int>(commands_.size()) && commands_[id - 1]->Click)

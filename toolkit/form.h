@@ -75,6 +75,9 @@ public:
     float Left() const;       // twips, outer frame
     float Top() const;
     float Width() const;
+    // The pointer's screen position in this form's logical pixels, as Left and Top are in its
+    // twips: the platform's GetCursorPos, mapped by the form's monitor.
+    PointPx CursorPos() const;
 
     // Toolkit internals.
     void menuCommand(int id) override;

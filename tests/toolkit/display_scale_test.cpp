@@ -35,7 +35,7 @@ TEST(DisplayScaleChange, AutoSizedLabelsMeasureAgainAndThoseInPictureBoxesToo)
     const float narrow = form.onForm.Width();
     ASSERT_EQ(form.inBox.Width(), narrow);
     // The window moved to a display where this text is a pixel a character wider.
-    backend.textSize = [](std::string_view text, tk::SizePx s) { return tk::SizePx{s.cx + int(text.size()), s.cy}; };
+    backend.textSize = [](std::string_view text, tk::SizePx s, int) { return tk::SizePx{s.cx + int(text.size()), s.cy}; };
     backend.findWindow("Labels")->events->scaleChanged();
     EXPECT_EQ(form.onForm.Width(), narrow + 4);
     EXPECT_EQ(form.inBox.Width(), narrow + 4);

@@ -145,7 +145,7 @@ TEST_F(ToolkitTest, AutoSizeKeepsLeftAndTopAndFitsTheText)
     EXPECT_EQ(l.Left(), 60);
     EXPECT_EQ(l.Top(), 60);
     EXPECT_GT(l.Width(), w1);
-    const SizePx expected = backend.measureText("a longer caption", l.GetFont(), 0);
+    const SizePx expected = window->measureText("a longer caption", l.GetFont(), 0);
     EXPECT_EQ(l.Width(), float(expected.cx));
     EXPECT_EQ(l.Height(), float(expected.cy));
     l.SetCaption("");

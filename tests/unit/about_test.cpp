@@ -132,7 +132,7 @@ TEST(AboutTitle, MovesToSpanTheWindowOnlyWhenWiderThanTheComments)
     for (int width : {198, 199}) {
         // The application title measures to a chosen width.
         HeadlessBackend backend{artResource};
-        backend.textSize = [width](std::string_view text, tk::SizePx s) {
+        backend.textSize = [width](std::string_view text, tk::SizePx s, int) {
             return text == App.Title ? tk::SizePx{width, s.cy} : s;
         };
         tk::BackendInstaller install{backend};
@@ -153,7 +153,7 @@ TEST_F(AboutTest, TheTitleRuleHoldsAfterAMoveTo192Dpi)
     const float versionWidth = about->lblVersion.Width();
     // At 200 % the faces measure a pixel wider a character than twice their 96-DPI width.
     aboutWin->scale = tk::DisplayScale(192);
-    backend.textSize = [](std::string_view text, tk::SizePx s) { return tk::SizePx{s.cx + int(text.size()), s.cy}; };
+    backend.textSize = [](std::string_view text, tk::SizePx s, int) { return tk::SizePx{s.cx + int(text.size()), s.cy}; };
     aboutWin->events->scaleChanged();
     EXPECT_EQ(about->lblTit.Left(), 0);
     EXPECT_EQ(about->lblTit.Width(), outerWidth) << "the title still spans the window, centred";
@@ -283,6 +283,35 @@ TEST_F(AboutTest, TheLogoFollowsTheCursorWhileHeldWithCtrlAndGoesHomeAfterReleas
     backend.advance(1);
     expectLogoHome();
     EXPECT_EQ(about->Timer1.Interval(), 50);
+}
+
+// A 96-DPI primary monitor and a 192-DPI one to its right, where text measures a pixel wider a
+// character than twice its 96-DPI width.
+TEST_F(AboutTest, OnEachOfTwoMonitorsTheChaseIsExactAndLabelsMeasureAtThatMonitorsDpi)
+{
+    backend.textSize = [](std::string_view text, tk::SizePx s, int dpi) {
+        return dpi == 192 ? tk::SizePx{s.cx + int(text.size()), s.cy} : s;
+    };
+    const float versionAt96 = about->lblVersion.Width();
+    for (const int dpi : {96, 192, 96}) {
+        SCOPED_TRACE(testing::Message() << dpi << " DPI");
+        aboutWin->moveToMonitor(dpi, dpi == 96 ? PointPx{200, 150} : PointPx{2200, 300});
+        const tk::DisplayScale scale(dpi);
+        EXPECT_EQ(about->lblVersion.Width(), versionAt96 + (dpi == 192 ? 9 : 0)) << "\"1.00.0000\" measured here";
+        backend.cursor = {aboutWin->outer.left + scale.toDevice(150), aboutWin->outer.top + scale.toDevice(120)};
+        backend.mouseDown(*aboutWin, scale.toDevice(logo()), Button::Left, ShiftKey::Ctrl); // device pixels
+        backend.advance(250);
+        EXPECT_EQ(logo(), (PointPx{150, 120})) << "the logo's middle is on the pointer";
+        backend.mouseUp(*aboutWin, scale.toDevice(logo()), Button::Left);
+        backend.advance(250); // home again
+    }
+
+    // A window made on the 192-DPI monitor measures there from the start.
+    aboutWin->close();
+    backend.dpi = 192;
+    aboutWin = chooseAbout();
+    ASSERT_NE(aboutWin, nullptr);
+    EXPECT_EQ(about->lblVersion.Width(), versionAt96 + 9);
 }
 
 TEST_F(AboutTest, TheChaseStateSurvivesClosingAndReopening)

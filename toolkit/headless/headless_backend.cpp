@@ -110,6 +110,8 @@ HeadlessWindow::~HeadlessWindow()
     backend.forget(this);
 }
 
+PointPx HeadlessWindow::cursorPos() const { return scale.toLogical(backend.cursor); }
+
 bool HeadlessWindow::create()
 {
     created = !backend.refuseWindows;
@@ -148,10 +150,20 @@ void HeadlessWindow::startTimer(int id, int milliseconds)
 
 void HeadlessWindow::stopTimer(int id) { timers.erase(id); }
 
-// Text metrics do not depend on the scale here.
 SizePx HeadlessWindow::measureText(std::string_view text, const Font& font, int wrapWidth)
 {
-    return backend.measureText(text, font, wrapWidth);
+    return backend.measureText(text, font, wrapWidth, scale.dpi());
+}
+
+void HeadlessWindow::moveToMonitor(int dpi, PointPx topLeft)
+{
+    const SizePx logical{scale.toLogical(outer.right) - scale.toLogical(outer.left),
+                         scale.toLogical(outer.bottom) - scale.toLogical(outer.top)};
+    scale = DisplayScale(dpi);
+    const SizePx size = scale.toDevice(logical);
+    outer = {topLeft.x, topLeft.y, topLeft.x + size.cx, topLeft.y + size.cy};
+    if (events)
+        events->scaleChanged();
 }
 
 void HeadlessWindow::close()
@@ -240,10 +252,10 @@ PicturePtr HeadlessBackend::loadPicture(int resourceId)
     return image.empty() ? nullptr : std::make_shared<HeadlessPicture>(SizePx{image.width, image.height});
 }
 
-SizePx HeadlessBackend::measureText(std::string_view text, const Font& font, int wrapWidth)
+SizePx HeadlessBackend::measureText(std::string_view text, const Font& font, int wrapWidth, int dpi)
 {
     const SizePx s = deterministicTextSize(text, font, wrapWidth);
-    return textSize ? textSize(text, s) : s;
+    return textSize ? textSize(text, s, dpi) : s;
 }
 
 void HeadlessBackend::messageBox(std::string_view text, std::string_view title, int style)

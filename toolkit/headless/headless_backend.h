@@ -40,7 +40,8 @@ public:
     void invalidate(RectPx) override { ++invalidations; }
     void captureMouse() override;
     void releaseMouse() override;
-    RectPx outerRect() const override { return scale.toLogical(outer); } // logical, as the platform's
+    RectPx outerRect() const override { return scale.toLogical(outer); }
+    PointPx cursorPos() const override;
     void startTimer(int id, int milliseconds) override;
     void stopTimer(int id) override;
     void refreshToolTip() override {}
@@ -49,6 +50,9 @@ public:
 
     // What a test may look at or do.
     void close();                  // the user's close box
+    // The user drags the window onto a monitor of another DPI, its outer top-left corner to
+    // `topLeft` (screen device pixels): it lays itself out again there, as the platform's does.
+    void moveToMonitor(int dpi, PointPx topLeft);
     std::vector<DrawOp> paint();   // one full paint, recorded in device pixels
     SizePx clientSize() const { return scale.toDevice(spec.clientSize); }
 
@@ -79,8 +83,9 @@ public:
     // Backend
     std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events) override;
     PicturePtr loadPicture(int resourceId) override;
-    // Deterministic metrics, the same at every scale; wrapWidth > 0 word-wraps at that width.
-    SizePx measureText(std::string_view text, const Font& font, int wrapWidth);
+    // Deterministic metrics, the same at every scale unless textSize says otherwise; wrapWidth
+    // > 0 word-wraps at that width.
+    SizePx measureText(std::string_view text, const Font& font, int wrapWidth, int dpi);
     int twipsPerPixelX() override { return 15; }
     int twipsPerPixelY() override { return 15; }
     void messageBox(std::string_view text, std::string_view title, int style) override;
@@ -88,7 +93,6 @@ public:
     bool startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState) override;
     void shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
                       std::string_view directory, int showCommand) override;
-    PointPx cursorPos() override { return DisplayScale(dpi).toLogical(cursor); }
     void quit() override { quitRequested = true; }
 
     // Windows
@@ -127,8 +131,9 @@ public:
     std::vector<ShellCall> shellCalls;
     std::vector<MessageBoxCall> messageBoxes;
     std::function<void()> duringMessageBox; // runs while the box is "open"
-    // When set, what measureText answers for a text it measured so: a face of other metrics.
-    std::function<SizePx(std::string_view text, SizePx measured)> textSize;
+    // When set, what a window measures for a text measured so at its DPI: a face of other
+    // metrics, or one that does not scale exactly.
+    std::function<SizePx(std::string_view text, SizePx measured, int dpi)> textSize;
     bool refuseProcessStarts = false;
     bool refuseWindows = false; // the system cannot make windows (out of resources)
     // The system directory's files, by name in any case; unset, it holds every file asked for.

@@ -328,12 +328,6 @@ POINT screenCursorPos()
     return p;
 }
 
-PointPx Win32Backend::cursorPos()
-{
-    const POINT p = screenCursorPos();
-    return DisplayScale(systemDpi_).toLogical(PointPx{p.x, p.y});
-}
-
 void Win32Backend::quit() { PostQuitMessage(0); }
 
 } // namespace tk::win32

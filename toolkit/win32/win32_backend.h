@@ -57,14 +57,14 @@ public:
                             int showState) override;
     void shellExecute(std::string_view verb, std::string_view file, std::string_view parameters,
                       std::string_view directory, int showCommand) override;
-    PointPx cursorPos() override;
     void quit() override;
 
     HINSTANCE instance() const { return instance_; }
     HFONT font(const Font& f, int dpi); // cached for the backend's life
     SizePx measureText(std::string_view text, const Font& font, int wrapWidth, int dpi);
-    // The DPI of the primary display, fixed for the process: screen coordinates and text
-    // measurement map by it. A window maps its client area by its own monitor's DPI.
+    // The DPI of the primary display, fixed for the process: where new windows start. Each
+    // window then maps everything of its own (client area, screen positions, text) by its
+    // monitor's DPI.
     int systemDpi() const { return systemDpi_; }
     int windowDpi(HWND w) const;
     void adjustWindowRect(RECT& r, DWORD style, bool menu, DWORD exStyle, int dpi) const;

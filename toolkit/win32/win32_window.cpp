@@ -272,13 +272,19 @@ void Win32Window::releaseMouse()
         ReleaseCapture();
 }
 
+// Per-monitor aware, the system speaks screen device pixels: mapped by this window's scale.
 RectPx Win32Window::outerRect() const
 {
-    // Screen positions map by the primary display's scale, as the cursor's position does.
     RECT r{};
     if (hwnd())
         GetWindowRect(hwnd(), &r);
-    return DisplayScale(backend_.systemDpi()).toLogical(RectPx{r.left, r.top, r.right, r.bottom});
+    return scale_.toLogical(RectPx{r.left, r.top, r.right, r.bottom});
+}
+
+PointPx Win32Window::cursorPos() const
+{
+    const POINT p = screenCursorPos();
+    return scale_.toLogical(PointPx{p.x, p.y});
 }
 
 void Win32Window::startTimer(int id, int milliseconds)

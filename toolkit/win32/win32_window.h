@@ -25,6 +25,7 @@ public:
     void captureMouse() override;
     void releaseMouse() override;
     RectPx outerRect() const override;
+    PointPx cursorPos() const override;
     void startTimer(int id, int milliseconds) override;
     void stopTimer(int id) override;
     void refreshToolTip() override;
