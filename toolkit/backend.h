@@ -142,8 +142,6 @@ public:
     // The object for a window; nothing exists on screen until its create().
     virtual std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events) = 0;
     virtual PicturePtr loadPicture(int resourceId) = 0;
-    virtual int twipsPerPixelX() = 0;
-    virtual int twipsPerPixelY() = 0;
     virtual void messageBox(std::string_view text, std::string_view title, int style) = 0;
     // Whether the system directory holds a file (not a folder) of this plain name. Only asks;
     // loads nothing.

@@ -3,8 +3,6 @@
 
 namespace tk {
 
-int TwipsPerPixelX() { return backend().twipsPerPixelX(); }
-int TwipsPerPixelY() { return backend().twipsPerPixelY(); }
 
 namespace {
 // Half a pixel rounds up, so a position that falls in steps of 0.5 moves a pixel every step pair.

@@ -25,8 +25,10 @@
 
 namespace tk {
 
-int TwipsPerPixelX();
-int TwipsPerPixelY();
+// Twips per logical pixel: 1440 to the inch at 96 DPI, at every display scale.
+constexpr int kTwipsPerPixel = 15;
+constexpr int TwipsPerPixelX() { return kTwipsPerPixel; }
+constexpr int TwipsPerPixelY() { return kTwipsPerPixel; }
 
 class PictureBox;
 

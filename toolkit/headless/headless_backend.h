@@ -86,8 +86,6 @@ public:
     // Deterministic metrics, the same at every scale unless textSize says otherwise; wrapWidth
     // > 0 word-wraps at that width.
     SizePx measureText(std::string_view text, const Font& font, int wrapWidth, int dpi);
-    int twipsPerPixelX() override { return 15; }
-    int twipsPerPixelY() override { return 15; }
     void messageBox(std::string_view text, std::string_view title, int style) override;
     bool systemFileExists(std::string_view fileName) override;
     bool startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState) override;

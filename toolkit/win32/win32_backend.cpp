@@ -239,10 +239,6 @@ SizePx Win32Backend::measureText(std::string_view text, const Font& f, int wrapW
             scale.lengthToLogical(int(r.bottom - r.top))};
 }
 
-// The toolkit works in 96-DPI pixels on every display: the scale is the backend's business.
-int Win32Backend::twipsPerPixelX() { return 15; }
-int Win32Backend::twipsPerPixelY() { return 15; }
-
 void Win32Backend::messageBox(std::string_view text, std::string_view title, int style)
 {
     // Modal to the whole program, and the window the user was in gets the keyboard back

@@ -49,8 +49,6 @@ public:
 
     std::unique_ptr<NativeWindow> createWindow(const WindowSpec& spec, WindowEvents& events) override;
     PicturePtr loadPicture(int resourceId) override;
-    int twipsPerPixelX() override;
-    int twipsPerPixelY() override;
     void messageBox(std::string_view text, std::string_view title, int style) override;
     bool systemFileExists(std::string_view fileName) override;
     bool startSystemProgram(std::string_view programFile, std::string_view commandLine,
