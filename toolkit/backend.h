@@ -63,7 +63,11 @@ struct AccessibleItem {
     Role role = Role::None;
     RectPx rect; // client pixels
     bool focused = false, focusable = false;
+    bool visible = true;
 };
+
+// What assistive technology is told of an item as it changes.
+enum class AccessibleEvent { Show, Hide, NameChange, LocationChange };
 
 // What a native window asks of the toolkit object behind it.
 class WindowEvents {
@@ -80,12 +84,14 @@ public:
     virtual void focus(bool has) = 0;                // the window got or lost the keyboard focus
     // Whether keyboard cues show: the platform hides them until the keyboard is used there.
     virtual void focusCue(bool shown) = 0;
-    // The window's items for assistive technology, in reading order; indexes from 0, -1: none.
+    // The window's items for assistive technology, hidden ones too, each at an index fixed for
+    // the window's life (the reading order at load); indexes from 0, -1: none.
     virtual int accessibleCount() = 0;
     virtual AccessibleItem accessibleItem(int index) = 0;
     virtual int accessibleAt(PointPx p) = 0;         // the item the pointer would be over at p
     virtual int accessibleFocus() = 0;
     virtual void accessibleAction(int index) = 0;    // its default action, as a click does it
+    virtual bool accessibleTakeFocus(int index) = 0; // false: it cannot have the focus
     // The window now shows at another display scale: text measures differently there.
     virtual void scaleChanged() = 0;
 };
@@ -132,6 +138,7 @@ public:
     virtual void stopTimer(int id) = 0;
     virtual void refreshToolTip() = 0;    // the control under the pointer changed
     virtual void focusMoved(int accessibleIndex) = 0; // tells assistive technology
+    virtual void accessibleChanged(AccessibleEvent e, int accessibleIndex) = 0;
     // Text as this window draws it, at its display's scale; wrapWidth > 0 word-wraps there.
     virtual SizePx measureText(std::string_view text, const Font& font, int wrapWidth) = 0;
 };

@@ -72,12 +72,16 @@ public:
     int accessibleAt(PointPx p) override;
     int accessibleFocus() override;
     void accessibleAction(int index) override;
+    bool accessibleTakeFocus(int index) override;
+    // A control of this form changed in a way assistive technology hears of (the form's).
+    void accessibleChanged(const Control& c, AccessibleEvent e);
     void scaleChanged() override;
 
     Control* FocusedControl() const { return focused_; } // of the form; none before a key
 
     // Toolkit internals.
     virtual Container& root() { return *this; }         // the form
+    virtual bool shown() const { return true; }         // this client area is on show
     virtual PointPx windowOrigin() const { return {}; } // this client area's place in the window
 
 protected:
@@ -89,6 +93,7 @@ protected:
     }
     void resetContainer(ScaleMode scale, Color back);
     void resetControls(); // every control to its design
+    void fixAccessibleItems(); // at each load: the items and their indexes for the window's life
     void setContainerPicture(PicturePtr p);
     void windowGone(); // the form's window has closed: no pictures, press, hover or focus
     void forgetInteraction(); // no press, hover or keyboard focus
@@ -111,8 +116,11 @@ private:
     // container holds the pointer, the one under p.
     PictureBox* pointerBox(PointPx p, bool& onBorder) const;
     // Keyboard and accessibility helpers (focus.cpp).
+    // Visible controls in reading order: the tab stops, or all that have a role.
     std::vector<Control*> readingOrder(bool tabStopsOnly);
-    void collect(std::vector<Control*>& out, bool tabStopsOnly);
+    void collect(std::vector<Control*>& out, bool tabStopsOnly, bool visibleOnly);
+    void sortByReadingOrder(std::vector<Control*>& controls) const;
+    bool showing(const Control& c) const; // visible, in visible boxes
     Control* controlAt(PointPx p) const; // whom the mouse would be over
     int itemIndex(const Control* c);     // among the items for assistive technology, -1: none
     RectPx windowRect(const Control& c) const;
@@ -132,6 +140,7 @@ private:
     Control* hovered_ = nullptr;
     PictureBox* pressedBox_ = nullptr; // a press inside this box: it has the pointer until release
     Control* focused_ = nullptr;       // the form's keyboard focus
+    std::vector<Control*> accessible_; // the form's items for assistive technology, by index
     bool hasFocus_ = false;            // the window has the keyboard focus
     bool cueShown_ = false;            // the keyboard has been used in the window
 };
@@ -168,6 +177,7 @@ public:
     // The parent routes the mouse to the box itself, ahead of its windowless controls.
     bool takesMouse() const override { return false; }
     Container& root() override { return container()->root(); }
+    bool shown() const override { return Visible() && container() && container()->shown(); }
     PointPx windowOrigin() const override;
 
 private:

@@ -31,6 +31,7 @@ void Control::Move(float left, float top, float width, float height)
     width_ = width;
     height_ = height;
     invalidate();
+    tell(AccessibleEvent::LocationChange);
 }
 
 void Control::SetVisible(bool v)
@@ -40,6 +41,13 @@ void Control::SetVisible(bool v)
     invalidate();
     visible_ = v;
     invalidate();
+    tell(v ? AccessibleEvent::Show : AccessibleEvent::Hide);
+}
+
+void Control::tell(AccessibleEvent e) const
+{
+    if (container_ && Accessibility().role != Role::None)
+        container_->root().accessibleChanged(*this, e);
 }
 
 // ---- Label ----
@@ -69,6 +77,8 @@ void Label::SetCaption(std::string s)
     caption_ = std::move(s);
     fitToText();
     invalidate();
+    if (access_.name.empty()) // named by its caption
+        tell(AccessibleEvent::NameChange);
 }
 
 void Label::SetAutoSize(bool on)

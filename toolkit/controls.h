@@ -79,6 +79,7 @@ public:
 
 protected:
     void invalidate() const;
+    void tell(AccessibleEvent e) const; // to assistive technology, when it sees this control
     template <typename D> void placeAsDesigned(const D& d)
     {
         left_ = d.left;

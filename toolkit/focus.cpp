@@ -7,19 +7,21 @@
 
 namespace tk {
 
-void Container::collect(std::vector<Control*>& out, bool tabStopsOnly)
+void Container::collect(std::vector<Control*>& out, bool tabStopsOnly, bool visibleOnly)
 {
     for (Control* c : controls_) {
-        if (!c->Visible())
+        if (visibleOnly && !c->Visible())
             continue;
         const Access& a = c->Accessibility();
         if (tabStopsOnly ? a.tabStop : a.role != Role::None)
             out.push_back(c);
     }
     for (PictureBox* box : boxes_)
-        if (box->Visible())
-            box->collect(out, tabStopsOnly);
+        if (!visibleOnly || box->Visible())
+            box->collect(out, tabStopsOnly, visibleOnly);
 }
+
+bool Container::showing(const Control& c) const { return c.Visible() && c.container()->shown(); }
 
 RectPx Container::windowRect(const Control& c) const
 {
@@ -28,10 +30,8 @@ RectPx Container::windowRect(const Control& c) const
 
 // Top edge first, then left edge; equal ones keep their z-order. A window holds a dozen or so:
 // an insertion sort is all it takes.
-std::vector<Control*> Container::readingOrder(bool tabStopsOnly)
+void Container::sortByReadingOrder(std::vector<Control*>& order) const
 {
-    std::vector<Control*> order;
-    collect(order, tabStopsOnly);
     auto before = [this](const Control* a, const Control* b) {
         const RectPx ra = windowRect(*a), rb = windowRect(*b);
         return ra.top != rb.top ? ra.top < rb.top : ra.left < rb.left;
@@ -39,14 +39,35 @@ std::vector<Control*> Container::readingOrder(bool tabStopsOnly)
     for (std::size_t i = 1; i < order.size(); ++i)
         for (std::size_t j = i; j > 0 && before(order[j], order[j - 1]); --j)
             std::swap(order[j], order[j - 1]);
+}
+
+std::vector<Control*> Container::readingOrder(bool tabStopsOnly)
+{
+    std::vector<Control*> order;
+    collect(order, tabStopsOnly, true);
+    sortByReadingOrder(order);
     return order;
+}
+
+// A reader keeps an item's index as long as the window lives: one that hides keeps its index
+// and says it is invisible, one that moves keeps it too.
+void Container::fixAccessibleItems()
+{
+    accessible_.clear();
+    collect(accessible_, false, false);
+    sortByReadingOrder(accessible_);
 }
 
 int Container::itemIndex(const Control* c)
 {
-    const std::vector<Control*> items = readingOrder(false);
-    const auto it = std::find(items.begin(), items.end(), c);
-    return c && it != items.end() ? int(it - items.begin()) : -1;
+    const auto it = std::find(accessible_.begin(), accessible_.end(), c);
+    return c && it != accessible_.end() ? int(it - accessible_.begin()) : -1;
+}
+
+void Container::accessibleChanged(const Control& c, AccessibleEvent e)
+{
+    if (const int index = itemIndex(&c); native() && index >= 0)
+        native()->accessibleChanged(e, index);
 }
 
 Control* Container::controlAt(PointPx p) const
@@ -170,16 +191,16 @@ void Container::focusCue(bool shown)
     invalidateCue();
 }
 
-int Container::accessibleCount() { return int(readingOrder(false).size()); }
+int Container::accessibleCount() { return int(accessible_.size()); }
 
 AccessibleItem Container::accessibleItem(int index)
 {
-    const std::vector<Control*> items = readingOrder(false);
-    if (index < 0 || index >= int(items.size()))
+    if (index < 0 || index >= int(accessible_.size()))
         return {};
-    const Control& c = *items[std::size_t(index)];
+    const Control& c = *accessible_[std::size_t(index)];
     const Access& a = c.Accessibility();
-    return {c.AccessibleName(), std::string(a.defaultAction), a.role, windowRect(c), &c == focused_ && hasFocus_, a.tabStop};
+    return {c.AccessibleName(), std::string(a.defaultAction), a.role, windowRect(c),
+            &c == focused_ && hasFocus_, a.tabStop, showing(c)};
 }
 
 int Container::accessibleAt(PointPx p)
@@ -194,9 +215,22 @@ int Container::accessibleFocus()
 
 void Container::accessibleAction(int index)
 {
-    const std::vector<Control*> items = readingOrder(false);
-    if (index >= 0 && index < int(items.size()) && items[std::size_t(index)]->Click)
-        items[std::size_t(index)]->Click();
+    if (index < 0 || index >= int(accessible_.size()))
+        return;
+    Control& c = *accessible_[std::size_t(index)];
+    if (showing(c) && c.Click)
+        c.Click();
+}
+
+bool Container::accessibleTakeFocus(int index)
+{
+    if (index < 0 || index >= int(accessible_.size()))
+        return false;
+    Control* c = accessible_[std::size_t(index)];
+    if (!c->Accessibility().tabStop || !showing(*c))
+        return false;
+    moveFocus(c);
+    return true;
 }
 
 } // namespace tk

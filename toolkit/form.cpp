@@ -95,6 +95,7 @@ bool Form::Load()
     native_ = backend().createWindow(spec, *this);
     resetContainer(design_.scale, design_.backColor);
     resetControls();
+    fixAccessibleItems();
     for (Timer* t : timers_)
         t->resetToDesign();
     if (!native_->create()) {

@@ -148,16 +148,18 @@ def components(mask: np.ndarray) -> list[np.ndarray]:
 class Walk:
     """The About window's texts as a screen reader finds them: name to client rectangle."""
 
-    CHILD = re.compile(r'^child (\d+) role (-?\d+) state 0x[0-9a-f]+ loc (-?\d+) (-?\d+) (\d+) (\d+) '
+    CHILD = re.compile(r'^child (\d+) role (-?\d+) state 0x([0-9a-f]+) loc (-?\d+) (-?\d+) (\d+) (\d+) '
                        r'name "(.*)" action "(.*)"$')
+    INVISIBLE = 0x8000
 
     def __init__(self, text: str, client: Rect) -> None:
         self.texts: dict[str, Rect] = {}
         for line in text.splitlines():
             m = self.CHILD.match(line)
-            if m and int(m[1]) > 0 and int(m[2]) in (ROLE_LINK, ROLE_STATICTEXT):
-                x, y, w, h = (int(v) for v in m.group(3, 4, 5, 6))
-                self.texts[m[7]] = Rect.of_size(x - client.left, y - client.top, w, h)
+            if (m and int(m[1]) > 0 and int(m[2]) in (ROLE_LINK, ROLE_STATICTEXT)
+                    and not int(m[3], 16) & self.INVISIBLE):
+                x, y, w, h = (int(v) for v in m.group(4, 5, 6, 7))
+                self.texts[m[8]] = Rect.of_size(x - client.left, y - client.top, w, h)
 
 
 def text_ink(client: np.ndarray, dpi: int) -> np.ndarray:

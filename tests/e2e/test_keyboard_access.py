@@ -47,7 +47,7 @@ READING_ORDER = ["Regional Settings", "Date/Time", "Display", "Multimedia", "Sou
 INTERNET = "rundll32.exe shell32.dll,Control_RunDLL inetcpl.cpl,,0"
 PROGRAMS = "rundll32.exe shell32.dll,Control_RunDLL appwiz.cpl,,1"
 ROLE_PUSHBUTTON, ROLE_LINK, ROLE_STATICTEXT = 43, 30, 41
-STATE_FOCUSED, STATE_FOCUSABLE = 0x4, 0x100000
+STATE_FOCUSED, STATE_FOCUSABLE, STATE_INVISIBLE = 0x4, 0x100000, 0x8000
 VT_I4 = 3
 
 
@@ -281,6 +281,20 @@ class AboutLinksTest(AccessTestCase):
         harness.wait_until(lambda: len(self.browser_targets()) >= count, 15, 0.2, f"{count} browser start(s)")
         time.sleep(0.5)
         return self.browser_targets()
+
+    def test_child_ids_name_the_same_controls_after_the_disclaimer_hides(self) -> None:
+        self.open_about()
+        opened = time.monotonic()
+        before = self.walk("about")
+        self.assertLess(time.monotonic() - opened, 4.5, "too slow to read the window before the disclaimer hides")
+        time.sleep(max(0.0, 6.0 - (time.monotonic() - opened)))
+        after = self.walk("about")
+        named = lambda w: {i: (c["name"], c["role"]) for i, c in w.children.items() if i > 0}  # noqa: E731
+        self.assertEqual(named(after), named(before))
+        hidden = [c["name"] for i, c in after.children.items() if i > 0 and c["state"] & STATE_INVISIBLE]
+        self.assertEqual(len(hidden), 1, after.text)
+        self.assertFalse(any(c["state"] & STATE_INVISIBLE for i, c in before.children.items() if i > 0))
+        self.back_to_front("Lumeno ControlPanel")
 
     def test_links_through_the_screen_reader_and_the_keyboard(self) -> None:
         self.open_about()

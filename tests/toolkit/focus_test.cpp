@@ -116,23 +116,31 @@ TEST_F(FocusTest, TheCueWaitsForTheKeyboardAndHidesWithoutTheWindowsFocus)
     EXPECT_TRUE(cues().empty());
 }
 
-TEST_F(FocusTest, AccessibleItemsAreTheControlsWithARoleInReadingOrder)
+TEST_F(FocusTest, AccessibleItemsAreTheControlsWithARoleAtIndexesFixedForTheWindowsLife)
 {
-    std::vector<std::string> names;
-    for (int i = 0; i < window->events->accessibleCount(); ++i)
-        names.push_back(window->events->accessibleItem(i).name);
-    // A label without a name of its own is read by its caption; the decoration is not read.
-    EXPECT_EQ(names, (std::vector<std::string>{"left", "right", "in box", "Caption text"}));
-    EXPECT_EQ(window->events->accessibleItem(2).rect, (RectPx{112, 12, 132, 32}));
+    auto names = [this] {
+        std::vector<std::string> out;
+        for (int i = 0; i < window->events->accessibleCount(); ++i)
+            out.push_back(window->events->accessibleItem(i).name + (window->events->accessibleItem(i).visible ? "" : " (hidden)"));
+        return out;
+    };
+    // In reading order at load, hidden ones too; a label without a name of its own is read by
+    // its caption; the decoration is not read.
+    const std::vector<std::string> atLoad{"hidden (hidden)", "left", "right", "in box", "Caption text"};
+    EXPECT_EQ(names(), atLoad);
+    EXPECT_EQ(window->events->accessibleItem(3).rect, (RectPx{112, 12, 132, 32}));
     EXPECT_EQ(window->events->accessibleItem(9).name, "") << "out of range: nothing";
 
-    EXPECT_EQ(window->events->accessibleAt({115, 15}), 2);
+    EXPECT_EQ(window->events->accessibleAt({115, 15}), 3);
     EXPECT_EQ(window->events->accessibleAt({101, 15}), -1) << "the box's border";
     EXPECT_EQ(window->events->accessibleAt({20, 160}), -1) << "the decoration";
-    window->events->accessibleAction(2);
-    window->events->accessibleAction(3); // a label without a click does nothing
+    window->events->accessibleAction(3);
+    window->events->accessibleAction(4); // a label without a click does nothing
+    window->events->accessibleAction(0); // hidden: nothing
     window->events->accessibleAction(-1);
     EXPECT_EQ(form.log, std::vector<std::string>{"in box.click"});
+    form.log.clear();
+
 
     // Enter clicks the focused control; keys released, held or with Ctrl or Alt do nothing.
     backend.press(Key::Tab);
@@ -144,6 +152,21 @@ TEST_F(FocusTest, AccessibleItemsAreTheControlsWithARoleInReadingOrder)
     EXPECT_TRUE(form.log.empty());
     backend.keyDown(Key::Space);
     EXPECT_EQ(form.log, std::vector<std::string>{"left.click"});
+
+    // Hiding, renaming and moving keep every index, and the reader hears of each change.
+    form.left.SetVisible(false);
+    form.text.SetCaption("Other text");
+    form.right.Move(60, 300);
+    form.hiddenStop.SetVisible(true);
+    EXPECT_EQ(names(), (std::vector<std::string>{"hidden", "left (hidden)", "right", "in box", "Other text"}));
+    using E = AccessibleEvent;
+    EXPECT_EQ(window->accessibleEvents, (std::vector<std::pair<E, int>>{
+                                            {E::Hide, 1}, {E::NameChange, 4}, {E::LocationChange, 2}, {E::Show, 0}}));
+    // Taking the focus: a tab stop on show can, a hidden one or a text cannot.
+    EXPECT_TRUE(window->events->accessibleTakeFocus(2));
+    EXPECT_EQ(window->events->accessibleFocus(), 2);
+    EXPECT_FALSE(window->events->accessibleTakeFocus(1));
+    EXPECT_FALSE(window->events->accessibleTakeFocus(4));
 }
 
 } // namespace

@@ -378,10 +378,16 @@ TEST_F(AboutKeyboardTest, AScreenReaderSeesTwoLinksAndTheTextsByTheirCaptions)
     events().accessibleAction(mail);
     EXPECT_EQ(lastShellCall(), byClick);
 
-    // The hidden disclaimer is not read out.
+    // The hidden disclaimer keeps its index, and says it is hidden; the reader is told.
+    const int disclaimer = itemNamed(about->lblDisc.Caption());
+    ASSERT_GE(disclaimer, 0);
+    aboutWin->accessibleEvents.clear();
     backend.advance(5000);
-    EXPECT_EQ(events().accessibleCount(), 7);
-    EXPECT_EQ(itemNamed(about->lblDisc.Caption()), -1);
+    EXPECT_EQ(events().accessibleCount(), 8);
+    EXPECT_EQ(itemNamed(about->lblDisc.Caption()), disclaimer);
+    EXPECT_FALSE(events().accessibleItem(disclaimer).visible);
+    EXPECT_EQ(std::count(aboutWin->accessibleEvents.begin(), aboutWin->accessibleEvents.end(),
+                         std::pair{tk::AccessibleEvent::Hide, disclaimer}), 1);
 }
 
 } // namespace

@@ -46,6 +46,10 @@ public:
     void stopTimer(int id) override;
     void refreshToolTip() override {}
     void focusMoved(int accessibleIndex) override { focusEvents.push_back(accessibleIndex); }
+    void accessibleChanged(AccessibleEvent e, int accessibleIndex) override
+    {
+        accessibleEvents.push_back({e, accessibleIndex});
+    }
     SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override;
 
     // What a test may look at or do.
@@ -67,6 +71,7 @@ public:
     int invalidations = 0;
     bool focusCueHidden = true;    // the platform's UI state: until the keyboard is used here
     std::vector<int> focusEvents;  // what assistive technology was told, item indexes
+    std::vector<std::pair<AccessibleEvent, int>> accessibleEvents;
     struct TimerState { int interval; long long due; long long order; };
     std::map<int, TimerState> timers;
 };

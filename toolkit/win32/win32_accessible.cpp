@@ -90,6 +90,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accChildCount(long* n) override
     {
+        if (!n)
+            return E_POINTER;
         if (!events_)
             return CO_E_OBJNOTCONNECTED;
         *n = events_->accessibleCount();
@@ -97,6 +99,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accChild(VARIANT child, IDispatch** out) override
     {
+        if (!out)
+            return E_POINTER;
         *out = nullptr;
         const int i = item(child);
         return i >= 0 ? S_FALSE : i == kSelf ? QueryInterface(__uuidof(IDispatch), reinterpret_cast<void**>(out))
@@ -104,22 +108,30 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accName(VARIANT child, BSTR* out) override
     {
+        if (!out)
+            return E_POINTER;
         *out = nullptr;
         return ask(child, [&](IAccessible& s) { return s.get_accName(child, out); },
                    [&](const AccessibleItem& it) { return text(it.name, out); });
     }
     HRESULT STDMETHODCALLTYPE get_accValue(VARIANT child, BSTR* out) override
     {
+        if (!out)
+            return E_POINTER;
         *out = nullptr;
         return ask(child, [&](IAccessible& s) { return s.get_accValue(child, out); }, none);
     }
     HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT child, BSTR* out) override
     {
+        if (!out)
+            return E_POINTER;
         *out = nullptr;
         return ask(child, [&](IAccessible& s) { return s.get_accDescription(child, out); }, none);
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* out) override
     {
+        if (!out)
+            return E_POINTER;
         out->vt = VT_EMPTY;
         return ask(child, [&](IAccessible& s) { return s.get_accRole(child, out); },
                    [&](const AccessibleItem& it) {
@@ -129,6 +141,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accState(VARIANT child, VARIANT* out) override
     {
+        if (!out)
+            return E_POINTER;
         out->vt = VT_EMPTY;
         return ask(child, [&](IAccessible& s) { return s.get_accState(child, out); },
                    [&](const AccessibleItem& it) {
@@ -139,27 +153,37 @@ public:
                            state |= STATE_SYSTEM_FOCUSABLE;
                        if (it.focused)
                            state |= STATE_SYSTEM_FOCUSED;
+                       if (!it.visible)
+                           state |= STATE_SYSTEM_INVISIBLE;
                        setI4(out, state);
                        return S_OK;
                    });
     }
     HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT child, BSTR* out) override
     {
+        if (!out)
+            return E_POINTER;
         *out = nullptr;
         return ask(child, [&](IAccessible& s) { return s.get_accHelp(child, out); }, none);
     }
     HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT child, long* topic) override
     {
+        if (!file || !topic)
+            return E_POINTER;
         *file = nullptr;
         return ask(child, [&](IAccessible& s) { return s.get_accHelpTopic(file, child, topic); }, none);
     }
     HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT child, BSTR* out) override
     {
+        if (!out)
+            return E_POINTER;
         *out = nullptr;
         return ask(child, [&](IAccessible& s) { return s.get_accKeyboardShortcut(child, out); }, none);
     }
     HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* out) override
     {
+        if (!out)
+            return E_POINTER;
         out->vt = VT_EMPTY;
         if (!events_)
             return CO_E_OBJNOTCONNECTED;
@@ -171,23 +195,39 @@ public:
     }
     HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* out) override
     {
+        if (!out)
+            return E_POINTER;
         out->vt = VT_EMPTY;
         return events_ ? S_FALSE : CO_E_OBJNOTCONNECTED;
     }
     HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT child, BSTR* out) override
     {
+        if (!out)
+            return E_POINTER;
         *out = nullptr;
         return ask(child, [&](IAccessible& s) { return s.get_accDefaultAction(child, out); },
                    [&](const AccessibleItem& it) {
                        return it.defaultAction.empty() ? DISP_E_MEMBERNOTFOUND : text(it.defaultAction, out);
                    });
     }
+    // Only the focus can be given: the items are no selection.
     HRESULT STDMETHODCALLTYPE accSelect(long flags, VARIANT child) override
     {
-        return ask(child, [&](IAccessible& s) { return s.accSelect(flags, child); }, none);
+        return ask(child, [&](IAccessible& s) { return s.accSelect(flags, child); },
+                   [&](const AccessibleItem& it) -> HRESULT {
+                       if (flags != SELFLAG_TAKEFOCUS)
+                           return E_INVALIDARG;
+                       if (!it.focusable || !it.visible)
+                           return DISP_E_MEMBERNOTFOUND;
+                       if (GetFocus() != hwnd_)
+                           SetFocus(hwnd_);
+                       return events_->accessibleTakeFocus(child.lVal - 1) ? S_OK : S_FALSE;
+                   });
     }
     HRESULT STDMETHODCALLTYPE accLocation(long* left, long* top, long* width, long* height, VARIANT child) override
     {
+        if (!left || !top || !width || !height)
+            return E_POINTER;
         return ask(child, [&](IAccessible& s) { return s.accLocation(left, top, width, height, child); },
                    [&](const AccessibleItem& it) {
                        const RectPx r = scale_.toDevice(it.rect);
@@ -202,6 +242,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE accNavigate(long dir, VARIANT start, VARIANT* out) override
     {
+        if (!out)
+            return E_POINTER;
         out->vt = VT_EMPTY;
         const int i = item(start);
         if (i == kNone)
@@ -225,6 +267,8 @@ public:
     }
     HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* out) override
     {
+        if (!out)
+            return E_POINTER;
         out->vt = VT_EMPTY;
         if (!events_)
             return CO_E_OBJNOTCONNECTED;
@@ -242,10 +286,11 @@ public:
     {
         return ask(child, [&](IAccessible& s) { return s.accDoDefaultAction(child); },
                    [&](const AccessibleItem& it) {
-                       if (it.defaultAction.empty())
+                       if (it.defaultAction.empty() || !it.visible)
                            return DISP_E_MEMBERNOTFOUND;
-                       events_->accessibleAction(child.lVal - 1);
-                       return S_OK;
+                       // Posted: the click may open a link through the shell and COM, which
+                       // must not run inside the reader's incoming call.
+                       return PostMessageW(hwnd_, kDefaultActionMessage, WPARAM(child.lVal - 1), 0) ? S_OK : E_FAIL;
                    });
     }
     HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return E_NOTIMPL; }

@@ -1,6 +1,8 @@
 // A window's client area as assistive technology sees it (MSAA): an IAccessible whose simple
-// children are the toolkit's items in reading order (child id = index + 1). Questions about the
-// window itself go to the system's standard client object.
+// children are the toolkit's items (child id = index + 1, fixed for the window's life; hidden
+// items say so). Questions about the window itself go to the system's standard client object.
+// A default action is posted to the window as kDefaultActionMessage (wParam: the index) and
+// runs from its message loop, never inside the reader's call.
 #pragma once
 #include "../backend.h"
 #include "../display_scale.h"
@@ -9,6 +11,8 @@
 namespace tk::win32 {
 
 struct AccessibilityApi;
+
+inline constexpr UINT kDefaultActionMessage = WM_APP + 1;
 
 class AccessibleClient {
 public:

@@ -324,6 +324,20 @@ void Win32Window::refreshToolTip()
     SendMessageA(toolTip_, TTM_ACTIVATE, TRUE, 0);
 }
 
+void Win32Window::accessibleChanged(AccessibleEvent e, int accessibleIndex)
+{
+    DWORD event = EVENT_OBJECT_LOCATIONCHANGE;
+    switch (e) {
+    case AccessibleEvent::Show: event = EVENT_OBJECT_SHOW; break;
+    case AccessibleEvent::Hide: event = EVENT_OBJECT_HIDE; break;
+    case AccessibleEvent::NameChange: event = EVENT_OBJECT_NAMECHANGE; break;
+    case AccessibleEvent::LocationChange: break;
+    }
+    // Costs nothing when no one listens.
+    if (hwnd())
+        NotifyWinEvent(event, hwnd(), OBJID_CLIENT, accessibleIndex + 1);
+}
+
 void Win32Window::focusMoved(int accessibleIndex)
 {
     // Costs nothing when no one listens; a reader listening announces the item's name.
@@ -488,6 +502,9 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
             return 0;
         }
         break;
+    case kDefaultActionMessage:
+        events_->accessibleAction(int(wp));
+        return 0;
     case WM_NCDESTROY: {
         // The last message: detach, let the system finish, then tell the toolkit, which frees
         // this object. Nothing of it is touched after that.

@@ -30,6 +30,7 @@ public:
     void stopTimer(int id) override;
     void refreshToolTip() override;
     void focusMoved(int accessibleIndex) override;
+    void accessibleChanged(AccessibleEvent e, int accessibleIndex) override;
     SizePx measureText(std::string_view text, const Font& font, int wrapWidth) override;
 
 private:
