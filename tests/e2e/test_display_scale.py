@@ -526,6 +526,19 @@ class DisplayScaleTest(unittest.TestCase):
         finally:
             program.stop()
 
+    def test_6_asked_ahead_the_window_names_the_size_it_will_want_at_another_scale(self) -> None:
+        # WM_GETDPISCALEDSIZE, as the system asks before a move to a monitor of that DPI: the
+        # frame for that DPI around the design's client area at that scale.
+        for dpi in (120, 144, 192):
+            with self.subTest(dpi=dpi):
+                out = self.sess.wine_run([str(harness.INPROC), "scaled-size", str(dpi)], timeout=60,
+                                         extra_env={"WINEDEBUG": "-all"}).stdout.decode()
+                m = re.search(r"answer (\d+) size (\d+) (\d+) frame (\d+) (\d+)", out)
+                self.assertIsNotNone(m, out)
+                answer, w, h, fw, fh = map(int, m.groups())
+                self.assertEqual(answer, 1, "the question went unanswered")
+                self.assertEqual((w - fw, h - fh), (device(MAIN_CLIENT[0], dpi), device(MAIN_CLIENT[1], dpi)))
+
 
 def icon_error(strip: np.ndarray, index: int, dpi: int) -> float:
     """Mean difference between the strip's preview and an icon as it should show at that scale."""

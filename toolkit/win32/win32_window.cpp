@@ -11,6 +11,7 @@ namespace tk::win32 {
 namespace {
 
 constexpr char kWindowClass[] = "LumenoForm";
+constexpr UINT kGetDpiScaledSize = 0x02E4; // WM_GETDPISCALEDSIZE, Windows 10 1703 on
 
 // A window's class, registered at first use: one per icon (0: none). Windows take their icons
 // from their class: the system then takes them up once, as it makes the window, where each
@@ -55,13 +56,29 @@ Styles stylesFor(const WindowSpec& spec)
     return {style, ex};
 }
 
-// Centre over the window the user is working in, when it is one of ours, else the work area.
-POINT centredPosition(SIZE outer)
+// The window the user is working in, when it is one of ours and on show.
+HWND activeWindow()
 {
+    const HWND active = GetActiveWindow();
+    return active && IsWindowVisible(active) && !IsIconic(active) ? active : nullptr;
+}
+
+// Centred over the active window, else over the work area, of the monitor that window is on
+// (the one holding the pointer when there is none), and kept inside that work area.
+POINT centredPosition(SIZE outer, HWND active)
+{
+    const POINT pointer = screenCursorPos();
+    const HMONITOR monitor = active ? MonitorFromWindow(active, MONITOR_DEFAULTTONEAREST)
+                                    : MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY);
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
     RECT area{};
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    if (GetMonitorInfoW(monitor, &info))
+        area = info.rcWork;
+    else
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
     RECT over = area;
-    if (HWND active = GetActiveWindow(); active && IsWindowVisible(active) && !IsIconic(active))
+    if (active)
         GetWindowRect(active, &over);
     LONG x = over.left + (over.right - over.left - outer.cx) / 2;
     LONG y = over.top + (over.bottom - over.top - outer.cy) / 2;
@@ -140,11 +157,12 @@ bool Win32Window::create()
         fill(fill, menu.get(), spec_.menu);
     }
 
-    const SizePx client = scale_.toDevice(clientSize_);
-    RECT r{0, 0, client.cx, client.cy};
-    backend_.adjustWindowRect(r, style_, hasMenu_, exStyle_, scale_.dpi());
-    const SIZE outer{r.right - r.left, r.bottom - r.top};
-    const POINT pos = spec_.placement == Placement::CenterActive ? centredPosition(outer)
+    // A window placed over the active one opens on that one's monitor: sized for its DPI.
+    const HWND over = spec_.placement == Placement::CenterActive ? activeWindow() : nullptr;
+    if (over)
+        scale_ = DisplayScale(backend_.windowDpi(over));
+    const SIZE outer = outerSize(scale_);
+    const POINT pos = spec_.placement == Placement::CenterActive ? centredPosition(outer, over)
                                                                  : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
     const std::string windowClass = classFor(backend_, windowProc, spec_.iconResource);
     CreateWindowExA(exStyle_, windowClass.c_str(), spec_.caption.c_str(), style_, pos.x, pos.y,
@@ -198,12 +216,18 @@ void Win32Window::show()
 
 // Sizes the window so that its client area is the design's at the current scale, at the
 // suggested place when the system gives one.
+SIZE Win32Window::outerSize(DisplayScale scale) const
+{
+    const SizePx client = scale.toDevice(clientSize_);
+    RECT r{0, 0, client.cx, client.cy};
+    backend_.adjustWindowRect(r, style_, hasMenu_, exStyle_, scale.dpi());
+    return {r.right - r.left, r.bottom - r.top};
+}
+
 void Win32Window::fitClientArea(const RECT* suggested)
 {
     const SizePx client = scale_.toDevice(clientSize_);
-    RECT r{0, 0, client.cx, client.cy};
-    backend_.adjustWindowRect(r, style_, hasMenu_, exStyle_, scale_.dpi());
-    SIZE outer{r.right - r.left, r.bottom - r.top};
+    const SIZE outer = outerSize(scale_);
     if (suggested) {
         SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                      suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -502,6 +526,12 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
             return 0;
         }
         break;
+    case kGetDpiScaledSize: {
+        // About to move to a monitor of another DPI: the size it will want there, so that the
+        // system suggests the right one with WM_DPICHANGED.
+        *reinterpret_cast<SIZE*>(lp) = outerSize(DisplayScale(int(LOWORD(wp))));
+        return TRUE;
+    }
     case kDefaultActionMessage:
         events_->accessibleAction(int(wp));
         return 0;

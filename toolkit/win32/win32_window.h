@@ -40,6 +40,7 @@ private:
     void mouse(MouseEvent::Kind kind, short button, WPARAM wp, LPARAM lp);
     bool setCursor();
     void uiState(WORD action, WORD flags);
+    SIZE outerSize(DisplayScale scale) const; // the window whose client area is the design's
     void fitClientArea(const RECT* suggested);
     void rescale(int dpi, const RECT* suggested);
     PointPx cursorInClient() const;

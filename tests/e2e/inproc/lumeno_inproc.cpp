@@ -13,6 +13,9 @@
 //       in another process. Prints the child count, each child (role, state, location in screen
 //       pixels, name, default action), the focus, the child hit at each client point given, and
 //       the result of the default action of one child, then pumps messages for a second.
+//   lumeno_inproc scaled-size <dpi>   asks the main window the size it wants at that DPI
+//       (WM_GETDPISCALEDSIZE) and prints "answer <result> size <w> <h> frame <w> <h>", the frame
+//       being what the system adds to an empty client area of the window's styles at that DPI
 //   lumeno_inproc keys   sends the main window the key messages of Home, five Tabs and an Enter
 //       held down (the first press, three repeats, the release), as the keyboard driver does
 //       where a display repeats held keys; then pumps messages for a second.
@@ -319,6 +322,24 @@ int keys(HWND main)
     return 0;
 }
 
+int scaledSize(HWND main, int dpi)
+{
+    using AdjustFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+    const auto adjust = reinterpret_cast<AdjustFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "AdjustWindowRectExForDpi")));
+    if (!adjust)
+        return 3;
+    SIZE size{};
+    const LRESULT answer = SendMessageW(main, 0x02E4 /* WM_GETDPISCALEDSIZE */, MAKEWPARAM(dpi, dpi),
+                                        reinterpret_cast<LPARAM>(&size));
+    RECT frame{};
+    adjust(&frame, DWORD(GetWindowLongPtrW(main, GWL_STYLE)), GetMenu(main) != nullptr,
+           DWORD(GetWindowLongPtrW(main, GWL_EXSTYLE)), UINT(dpi));
+    std::printf("answer %ld size %ld %ld frame %ld %ld\n", long(answer), size.cx, size.cy, frame.right - frame.left,
+                frame.bottom - frame.top);
+    return 0;
+}
+
 // The walk's window: About opened from the menu first when asked for.
 int msaaInside(HWND main, bool about, int argc, char** argv)
 {
@@ -335,8 +356,9 @@ int main(int argc, char** argv)
     const bool keying = argc == 2 && std::strcmp(argv[1], "keys") == 0;
     const bool soaking = argc == 5 && std::strcmp(argv[1], "soak") == 0;
     const bool walking = argc >= 4 && std::strcmp(argv[1], "msaa") == 0;
-    if (!menus && !soaking && !keying && !walking) {
-        std::fprintf(stderr, "usage: lumeno_inproc menus | keys | soak <about cycles> <moves> <clicks> | "
+    const bool sizing = argc == 3 && std::strcmp(argv[1], "scaled-size") == 0;
+    if (!menus && !soaking && !keying && !walking && !sizing) {
+        std::fprintf(stderr, "usage: lumeno_inproc menus | keys | scaled-size <dpi> | soak <about cycles> <moves> <clicks> | "
                              "msaa <in|out> <main|about> [act=<id>] [at=<x>,<y> ...]\n");
         return 2;
     }
@@ -357,6 +379,8 @@ int main(int argc, char** argv)
         return msaaInside(hwnd, about, argc - 4, argv + 4);
     if (keying)
         return keys(hwnd);
+    if (sizing)
+        return scaledSize(hwnd, std::atoi(argv[2]));
     if (soaking)
         return soak(app, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     walkMenu(GetMenu(hwnd), nullptr);
