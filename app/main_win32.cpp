@@ -8,7 +8,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // Load DLLs from the system directory only, never from beside the program or the
     // current folder.
     SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-    SetDllDirectoryA("");
+    SetDllDirectoryW(L"");
 
     tk::win32::Win32Backend backend(instance, {{IDP_SCENE, IDP_SCENE_2X}, {IDP_LOGO, IDP_LOGO_2X}});
     tk::BackendInstaller install(backend);

@@ -8,9 +8,9 @@
 namespace tk::win32 {
 
 // Empty when the module has no resource of this id and type.
-inline codecs::Bytes resourceBytes(HINSTANCE instance, int resourceId, LPCSTR type)
+inline codecs::Bytes resourceBytes(HINSTANCE instance, int resourceId, LPCWSTR type)
 {
-    HRSRC res = FindResourceA(instance, MAKEINTRESOURCEA(resourceId), type);
+    HRSRC res = FindResourceW(instance, MAKEINTRESOURCEW(resourceId), type);
     HGLOBAL data = res ? LoadResource(instance, res) : nullptr;
     const void* bytes = data ? LockResource(data) : nullptr;
     if (!bytes)

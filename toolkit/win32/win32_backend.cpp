@@ -3,6 +3,7 @@
 #include "resources.h"
 #include "win32_picture.h"
 #include "win32_window.h"
+#include "wide.h"
 #include <commctrl.h>
 #include <cstdlib>
 #include <objbase.h>
@@ -14,28 +15,24 @@ namespace tk::win32 {
 
 namespace {
 
-std::string systemDirectory()
-{
-    char dir[MAX_PATH]{};
-    const UINT n = GetSystemDirectoryA(dir, MAX_PATH);
-    return n > 0 && n < MAX_PATH ? std::string(dir, n) : std::string();
-}
-
 // Binds an export of a system DLL by name, loading the DLL from the system directory only.
 FARPROC systemExport(const char* dll, const char* name)
 {
-    const std::string dir = systemDirectory();
-    if (dir.empty())
+    wchar_t path[MAX_PATH]{};
+    UINT n = GetSystemDirectoryW(path, MAX_PATH);
+    if (n == 0 || n + 1 + std::char_traits<char>::length(dll) >= MAX_PATH)
         return nullptr;
-    const std::string path = dir + "\\" + dll;
-    HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    path[n++] = L'\\';
+    for (const char* c = dll; *c; ++c)
+        path[n++] = wchar_t(*c); // the names asked are ASCII
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     return module ? GetProcAddress(module, name) : nullptr; // kept loaded for the process's life
 }
 
 // Pictures are stored as their original files.
 codecs::Bytes pictureFile(HINSTANCE instance, int resourceId)
 {
-    return resourceBytes(instance, resourceId, MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+    return resourceBytes(instance, resourceId, MAKEINTRESOURCEW(10) /* RT_RCDATA */);
 }
 
 bool isPlainFileName(std::string_view name)
@@ -49,7 +46,7 @@ Win32Backend::Win32Backend(HINSTANCE instance, std::initializer_list<ArtAt2x> ar
     : instance_(instance), art2x_(art2x)
 {
     // Where the system has them (Windows 10 1607 and later): user32 is loaded already.
-    if (HMODULE user32 = GetModuleHandleA("user32.dll")) {
+    if (HMODULE user32 = GetModuleHandleW(L"user32.dll")) {
         auto bind = [user32](auto& slot, const char* name) {
             slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
         };
@@ -168,9 +165,9 @@ const AccessibilityApi* Win32Backend::accessibility()
 int Win32Backend::runEventLoop()
 {
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return int(msg.wParam);
 }
@@ -195,24 +192,24 @@ HFONT Win32Backend::font(const Font& f, int dpi)
     if (slot)
         return slot.get();
     const int height = -int(f.points * float(dpi) / 72.0f + 0.5f);
-    auto make = [&](const char* name) {
-        return CreateFontA(height, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, f.italic, f.underline, FALSE, DEFAULT_CHARSET,
+    auto make = [&](const wchar_t* name) {
+        return CreateFontW(height, 0, 0, 0, f.bold ? FW_BOLD : FW_NORMAL, f.italic, f.underline, FALSE, DEFAULT_CHARSET,
                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_SWISS, name);
     };
-    slot.reset(make(face.c_str()));
+    slot.reset(make(wide(face).c_str()));
     if (dpi != DisplayScale::kDesignDpi) {
         // A bitmap face has its few sizes made for 96 DPI; above that it falls back to a much
         // smaller one (9.75 points at 200 % come out 16 pixels high instead of 26). The system's
         // scalable sans serif, drawn to the same metrics, takes its place then.
-        TEXTMETRICA tm{};
+        TEXTMETRICW tm{};
         {
             WindowDc screen(nullptr);
             SelectScope select(screen.get(), slot.get());
-            GetTextMetricsA(screen.get(), &tm);
+            GetTextMetricsW(screen.get(), &tm);
         }
         const int em = int(tm.tmHeight - tm.tmInternalLeading);
         if (!(tm.tmPitchAndFamily & TMPF_VECTOR) && std::abs(em + height) > 1) {
-            UniqueFont scalable(make("Microsoft Sans Serif"));
+            UniqueFont scalable(make(L"Microsoft Sans Serif"));
             if (scalable)
                 slot = std::move(scalable);
         }
@@ -227,14 +224,14 @@ SizePx Win32Backend::measureText(std::string_view text, const Font& f, int wrapW
     const DisplayScale scale(dpi);
     WindowDc screen(nullptr);
     SelectScope select(screen.get(), font(f, dpi));
-    TEXTMETRICA tm{};
-    GetTextMetricsA(screen.get(), &tm);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(screen.get(), &tm);
     if (text.empty())
         return {0, scale.lengthToLogical(int(tm.tmHeight))};
-    const std::string copy(text);
+    const Wide copy(text);
     RECT r{0, 0, wrapWidth > 0 ? scale.toDevice(wrapWidth) : 0, 0};
     const UINT format = DT_CALCRECT | DT_NOPREFIX | (wrapWidth > 0 ? DT_WORDBREAK : DT_SINGLELINE);
-    DrawTextA(screen.get(), copy.c_str(), int(copy.size()), &r, format);
+    DrawTextW(screen.get(), copy.c_str(), int(copy.size()), &r, format);
     return {wrapWidth > 0 ? wrapWidth : scale.lengthToLogical(int(r.right - r.left)),
             scale.lengthToLogical(int(r.bottom - r.top))};
 }
@@ -243,7 +240,7 @@ void Win32Backend::messageBox(std::string_view text, std::string_view title, int
 {
     // Modal to the whole program, and the window the user was in gets the keyboard back
     // afterwards: it owns the box, and the program's other windows wait disabled beside it.
-    const std::string t(text), c(title);
+    const Wide t(text), c(title);
     const HWND owner = GetActiveWindow();
     std::vector<HWND> others;
     EnumThreadWindows(
@@ -258,7 +255,7 @@ void Win32Backend::messageBox(std::string_view text, std::string_view title, int
     std::erase(others, owner);
     for (HWND w : others)
         EnableWindow(w, FALSE);
-    MessageBoxA(owner, t.c_str(), c.c_str(), UINT(style) | (owner ? MB_APPLMODAL : MB_TASKMODAL));
+    MessageBoxW(owner, t.c_str(), c.c_str(), UINT(style) | (owner ? MB_APPLMODAL : MB_TASKMODAL));
     for (HWND w : others)
         EnableWindow(w, TRUE);
 }
@@ -284,10 +281,13 @@ bool Win32Backend::systemFileExists(std::string_view fileName)
 bool Win32Backend::startSystemProgram(std::string_view programFile, std::string_view commandLine, int showState)
 {
     // By full path and with the system directory as current folder, so that no program or
-    // file planted beside us or in our current folder is started or loaded in its place.
-    const std::string dir = systemDirectory();
-    if (dir.empty() || !isPlainFileName(programFile))
+    // file planted beside us or in our current folder is started or loaded in its place. The
+    // command line is ANSI, as the runner is handed it, and so is the rest of the start.
+    char directory[MAX_PATH]{};
+    const UINT n = GetSystemDirectoryA(directory, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH || !isPlainFileName(programFile))
         return false;
+    const std::string dir(directory, n);
     const std::string program = dir + "\\" + std::string(programFile);
     std::string line(commandLine); // CreateProcess may write into its command line
     STARTUPINFOA si{};

@@ -1,6 +1,7 @@
 #include "win32_canvas.h"
 #include "win32_backend.h"
 #include "win32_picture.h"
+#include "wide.h"
 #include <algorithm>
 #include <string>
 
@@ -84,8 +85,8 @@ void Win32Canvas::text(RectPx r, std::string_view s, const Font& f, Color c, Ali
     RECT rc = device(r);
     UINT format = DT_NOPREFIX | (wrap ? DT_WORDBREAK : DT_SINGLELINE);
     format |= a == Align::Center ? DT_CENTER : a == Align::Right ? DT_RIGHT : DT_LEFT;
-    const std::string copy(s);
-    DrawTextA(dc_, copy.c_str(), int(copy.size()), &rc, format);
+    const Wide copy(s);
+    DrawTextW(dc_, copy.c_str(), int(copy.size()), &rc, format);
 }
 
 void Win32Canvas::pushClip(RectPx r)

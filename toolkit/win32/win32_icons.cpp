@@ -16,7 +16,7 @@ namespace {
 std::vector<int> ownWidths(HINSTANCE instance, int resource, bool cursor)
 {
     const codecs::Bytes bytes =
-        resourceBytes(instance, resource, cursor ? MAKEINTRESOURCEA(12) : MAKEINTRESOURCEA(14));
+        resourceBytes(instance, resource, cursor ? MAKEINTRESOURCEW(12) : MAKEINTRESOURCEW(14));
     std::vector<int> widths;
     if (bytes.size() < 6)
         return widths;
@@ -60,7 +60,7 @@ HICON grown(HINSTANCE instance, int resource, int size, bool cursor)
     if (from == 0 || from == size)
         return nullptr;
     const UniqueIcon own(static_cast<HICON>(
-        LoadImageA(instance, MAKEINTRESOURCEA(resource), cursor ? IMAGE_CURSOR : IMAGE_ICON, from, from, 0)));
+        LoadImageW(instance, MAKEINTRESOURCEW(resource), cursor ? IMAGE_CURSOR : IMAGE_ICON, from, from, 0)));
     ICONINFO info{};
     if (!own || !GetIconInfo(own.get(), &info))
         return nullptr;
@@ -97,7 +97,7 @@ HICON atSize(HINSTANCE instance, int resource, int size, bool cursor)
 {
     if (HICON made = grown(instance, resource, size, cursor))
         return made;
-    return static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(resource), cursor ? IMAGE_CURSOR : IMAGE_ICON, size,
+    return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(resource), cursor ? IMAGE_CURSOR : IMAGE_ICON, size,
                                          size, 0));
 }
 

@@ -1,6 +1,7 @@
 #include "win32_window.h"
 #include "win32_backend.h"
 #include "win32_canvas.h"
+#include "wide.h"
 #include <commctrl.h>
 #include <windowsx.h>
 #include <algorithm>
@@ -10,23 +11,23 @@ namespace tk::win32 {
 
 namespace {
 
-constexpr char kWindowClass[] = "LumenoForm";
+constexpr std::string_view kWindowClass = "TkForm"; // the toolkit's, whatever program it serves
 constexpr UINT kGetDpiScaledSize = 0x02E4; // WM_GETDPISCALEDSIZE, Windows 10 1703 on
 
 // A window's class, registered at first use: one per icon (0: none). Windows take their icons
 // from their class: the system then takes them up once, as it makes the window, where each
 // WM_SETICON afterwards has them converted again (under Wine about 4 ms for the two sizes).
 // They are made for the primary display's DPI; a window on another display sets its own.
-std::string classFor(Win32Backend& backend, WNDPROC proc, int iconResource)
+Wide classFor(Win32Backend& backend, WNDPROC proc, int iconResource)
 {
     HINSTANCE instance = backend.instance();
-    const std::string name = iconResource ? kWindowClass + ("." + std::to_string(iconResource)) : kWindowClass;
-    WNDCLASSEXA known{};
+    const Wide name(std::string(kWindowClass) + (iconResource ? "." + std::to_string(iconResource) : ""));
+    WNDCLASSEXW known{};
     known.cbSize = sizeof(known);
-    if (GetClassInfoExA(instance, name.c_str(), &known))
+    if (GetClassInfoExW(instance, name.c_str(), &known))
         return name;
     auto icon = [&](bool small) { return iconResource ? backend.icon(iconResource, small, backend.systemDpi()) : nullptr; };
-    WNDCLASSEXA wc{};
+    WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
     wc.style = CS_DBLCLKS;
     wc.hInstance = instance;
@@ -35,7 +36,7 @@ std::string classFor(Win32Backend& backend, WNDPROC proc, int iconResource)
     wc.hIconSm = icon(true);
     wc.lpfnWndProc = proc;
     wc.lpszClassName = name.c_str();
-    RegisterClassExA(&wc);
+    RegisterClassExW(&wc);
     return name;
 }
 
@@ -143,14 +144,14 @@ bool Win32Window::create()
         auto fill = [](auto& self, HMENU into, const std::vector<MenuSpec>& items) -> void {
             for (const MenuSpec& m : items) {
                 if (m.caption == "-") {
-                    AppendMenuA(into, MF_SEPARATOR, 0, nullptr);
+                    AppendMenuW(into, MF_SEPARATOR, 0, nullptr);
                 } else if (!m.items.empty()) {
                     UniqueMenu popup(CreatePopupMenu());
                     self(self, popup.get(), m.items);
-                    if (AppendMenuA(into, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup.get()), m.caption.c_str()))
+                    if (AppendMenuW(into, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(popup.get()), wide(m.caption).c_str()))
                         popup.release(); // the parent menu destroys it
                 } else {
-                    AppendMenuA(into, MF_STRING, UINT_PTR(m.id), m.caption.c_str());
+                    AppendMenuW(into, MF_STRING, UINT_PTR(m.id), wide(m.caption).c_str());
                 }
             }
         };
@@ -164,8 +165,8 @@ bool Win32Window::create()
     const SIZE outer = outerSize(scale_);
     const POINT pos = spec_.placement == Placement::CenterActive ? centredPosition(outer, over)
                                                                  : POINT{CW_USEDEFAULT, CW_USEDEFAULT};
-    const std::string windowClass = classFor(backend_, windowProc, spec_.iconResource);
-    CreateWindowExA(exStyle_, windowClass.c_str(), spec_.caption.c_str(), style_, pos.x, pos.y,
+    const Wide windowClass = classFor(backend_, windowProc, spec_.iconResource);
+    CreateWindowExW(exStyle_, windowClass.c_str(), wide(spec_.caption).c_str(), style_, pos.x, pos.y,
                     outer.cx, outer.cy, nullptr, menu.get(), backend_.instance(), this);
     if (!hwnd())
         return false; // the menu is still ours, and goes
@@ -179,7 +180,7 @@ bool Win32Window::create()
 
     // Focus cues start hidden unless the user asked to see them always.
     BOOL cues = FALSE;
-    SystemParametersInfoA(SPI_GETKEYBOARDCUES, 0, &cues, 0);
+    SystemParametersInfoW(SPI_GETKEYBOARDCUES, 0, &cues, 0);
     if (cues)
         uiState(UIS_CLEAR, UISF_HIDEFOCUS);
     return true;
@@ -191,7 +192,7 @@ Win32Window::~Win32Window()
     if (!window_)
         return;
     events_ = nullptr; // the toolkit destroys us: it needs no news of it
-    SetWindowLongPtrA(window_.get(), GWLP_USERDATA, 0);
+    SetWindowLongPtrW(window_.get(), GWLP_USERDATA, 0);
     window_.reset();
 }
 
@@ -255,8 +256,8 @@ void Win32Window::rescale(int dpi, const RECT* suggested)
     scale_ = DisplayScale(dpi);
     fitClientArea(suggested);
     if (const int icon = spec_.iconResource) {
-        SendMessageA(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(backend_.icon(icon, true, dpi)));
-        SendMessageA(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(backend_.icon(icon, false, dpi)));
+        SendMessageW(hwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(backend_.icon(icon, true, dpi)));
+        SendMessageW(hwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(backend_.icon(icon, false, dpi)));
     }
     if (events_)
         events_->scaleChanged();
@@ -331,21 +332,21 @@ void Win32Window::refreshToolTip()
         if (events_->toolTipAt(cursorInClient()).empty())
             return; // created on first need: most windows never show one
         backend_.loadCommonControls();
-        toolTip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+        toolTip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd(), nullptr,
                                    backend_.instance(), nullptr);
-        TOOLINFOA ti{};
+        TOOLINFOW ti{};
         ti.cbSize = sizeof(ti);
         ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
         ti.hwnd = hwnd();
         ti.uId = reinterpret_cast<UINT_PTR>(hwnd());
-        ti.lpszText = LPSTR_TEXTCALLBACKA;
-        SendMessageA(toolTip_, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&ti));
+        ti.lpszText = LPSTR_TEXTCALLBACKW;
+        SendMessageW(toolTip_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
     }
     // The whole window is one tool whose text depends on the control under the pointer:
     // restarting the tool makes it wait and ask again for the new control.
-    SendMessageA(toolTip_, TTM_ACTIVATE, FALSE, 0);
-    SendMessageA(toolTip_, TTM_ACTIVATE, TRUE, 0);
+    SendMessageW(toolTip_, TTM_ACTIVATE, FALSE, 0);
+    SendMessageW(toolTip_, TTM_ACTIVATE, TRUE, 0);
 }
 
 void Win32Window::accessibleChanged(AccessibleEvent e, int accessibleIndex)
@@ -421,13 +422,13 @@ bool Win32Window::setCursor()
 LRESULT CALLBACK Win32Window::windowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp)
 {
     if (msg == WM_NCCREATE) {
-        auto* created = reinterpret_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTA*>(lp)->lpCreateParams);
+        auto* created = reinterpret_cast<Win32Window*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
         created->window_.reset(hwnd); // ours until WM_NCDESTROY
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
     }
-    auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* self = reinterpret_cast<Win32Window*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (!self || !self->events_)
-        return DefWindowProcA(hwnd, msg, wp, lp);
+        return DefWindowProcW(hwnd, msg, wp, lp);
     return self->handle(msg, wp, lp);
 }
 
@@ -468,19 +469,9 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
         break;
     case WM_NOTIFY: {
         auto* hdr = reinterpret_cast<NMHDR*>(lp);
-        // The tool tip asks in the form the window's WM_NOTIFYFORMAT answer names, which
-        // differs between systems (Wine 10 answers Unicode for this window): both are served.
-        if (hdr->hwndFrom == toolTip_ && hdr->code == TTN_GETDISPINFOA) {
-            static std::string text; // the tool tip copies it before the next request
-            text = events_->toolTipAt(cursorInClient());
-            reinterpret_cast<NMTTDISPINFOA*>(lp)->lpszText = text.data();
-            return 0;
-        }
         if (hdr->hwndFrom == toolTip_ && hdr->code == TTN_GETDISPINFOW) {
-            static std::wstring text;
-            const std::string utf8 = events_->toolTipAt(cursorInClient());
-            text.assign(std::size_t(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0)), L'\0');
-            MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), text.data(), int(text.size()));
+            static Wide text(""); // the tool tip copies it before the next request
+            text = wide(events_->toolTipAt(cursorInClient()));
             reinterpret_cast<NMTTDISPINFOW*>(lp)->lpszText = text.data();
             return 0;
         }
@@ -491,7 +482,7 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
         // The keyboard is in use here: focus cues show from now on, as dialogs do it. Told to
         // the system for its own state, and applied here in case it had them shown already.
         if (msg == WM_KEYDOWN && cueHidden_) {
-            SendMessageA(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
+            SendMessageW(hwnd(), WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEFOCUS), 0);
             uiState(UIS_CLEAR, UISF_HIDEFOCUS);
         }
         const bool repeat = msg == WM_KEYDOWN && (lp & (1 << 30)) != 0; // was down already
@@ -541,13 +532,13 @@ LRESULT Win32Window::handle(UINT msg, WPARAM wp, LPARAM lp)
         WindowEvents* events = events_;
         const HWND window = window_.release(); // the system is destroying it
         accessible_.disconnect();
-        SetWindowLongPtrA(window, GWLP_USERDATA, 0);
-        const LRESULT result = DefWindowProcA(window, msg, wp, lp);
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        const LRESULT result = DefWindowProcW(window, msg, wp, lp);
         events->destroyed();
         return result;
     }
     }
-    return DefWindowProcA(hwnd(), msg, wp, lp);
+    return DefWindowProcW(hwnd(), msg, wp, lp);
 }
 
 } // namespace tk::win32

@@ -149,7 +149,7 @@ struct Soak {
     {
         SendMessageA(main, WM_COMMAND, aboutId, 0);
         pump();
-        HWND about = FindWindowA("LumenoForm", "About");
+        HWND about = FindWindowA("TkForm", "About");
         if (!about)
             return false;
         // The pointer over the disclaimer: the tool tip is made at the first move.
