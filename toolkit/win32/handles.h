@@ -44,6 +44,10 @@ inline void freeHandle(HANDLE h) { CloseHandle(h); }
 inline void freeWindow(HWND h) { DestroyWindow(h); }
 inline void freeMenu(HMENU h) { DestroyMenu(h); } // and its drop-down menus
 
+// A COM object held by one reference of ours.
+template <typename T> void releaseCom(T* p) { p->Release(); }
+template <typename T> using ComRef = Unique<T*, releaseCom<T>>;
+
 using UniqueFont = Unique<HFONT, freeFont>;
 using UniqueBitmap = Unique<HBITMAP, freeBitmap>;
 using UniquePen = Unique<HPEN, freePen>;

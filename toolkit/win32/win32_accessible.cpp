@@ -33,17 +33,14 @@ constexpr int kSelf = -1, kNone = -2;
 class AccessibleClient::Object final : public IAccessible {
 public:
     Object(HWND hwnd, WindowEvents& events, const DisplayScale& scale, const AccessibilityApi& api,
-           IAccessible* standard)
-        : hwnd_(hwnd), events_(&events), scale_(scale), api_(api), standard_(standard)
+           ComRef<IAccessible> standard)
+        : hwnd_(hwnd), events_(&events), scale_(scale), api_(api), standard_(std::move(standard))
     {
     }
     void disconnect()
     {
         events_ = nullptr;
-        if (IAccessible* s = standard_) {
-            standard_ = nullptr;
-            s->Release();
-        }
+        standard_.reset();
     }
 
     // IUnknown
@@ -86,7 +83,7 @@ public:
     // IAccessible
     HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** out) override
     {
-        return standard_ ? standard_->get_accParent(out) : CO_E_OBJNOTCONNECTED;
+        return standard_ ? standard_.get()->get_accParent(out) : CO_E_OBJNOTCONNECTED;
     }
     HRESULT STDMETHODCALLTYPE get_accChildCount(long* n) override
     {
@@ -255,7 +252,7 @@ public:
         else if (i == kSelf && dir == NAVDIR_LASTCHILD && n > 0)
             to = n - 1;
         else if (i == kSelf)
-            return standard_->accNavigate(dir, start, out);
+            return standard_.get()->accNavigate(dir, start, out);
         else if (dir == NAVDIR_NEXT && i + 1 < n)
             to = i + 1;
         else if (dir == NAVDIR_PREVIOUS && i > 0)
@@ -277,7 +274,7 @@ public:
         RECT client{};
         GetClientRect(hwnd_, &client);
         if (!PtInRect(&client, p))
-            return standard_->accHitTest(x, y, out);
+            return standard_.get()->accHitTest(x, y, out);
         const int i = events_->accessibleAt(scale_.toLogical(PointPx{p.x, p.y}));
         setI4(out, i >= 0 ? i + 1 : CHILDID_SELF);
         return S_OK;
@@ -314,7 +311,7 @@ private:
     {
         const int i = item(child);
         if (i == kSelf)
-            return self(*standard_);
+            return self(*standard_.get());
         if (i == kNone)
             return events_ ? E_INVALIDARG : CO_E_OBJNOTCONNECTED;
         return forItem(events_->accessibleItem(i));
@@ -336,7 +333,7 @@ private:
     WindowEvents* events_;      // null once the window is gone
     const DisplayScale& scale_; // the window's: read only while events_ is set
     const AccessibilityApi& api_;
-    IAccessible* standard_;     // one reference ours; null once the window is gone
+    ComRef<IAccessible> standard_; // empty once the window is gone
 };
 
 LRESULT AccessibleClient::answer(const AccessibilityApi& api, HWND hwnd, WindowEvents& events,
@@ -347,19 +344,23 @@ LRESULT AccessibleClient::answer(const AccessibilityApi& api, HWND hwnd, WindowE
         if (FAILED(api.createStdAccessibleObject(hwnd, OBJID_CLIENT, __uuidof(IAccessible),
                                                  reinterpret_cast<void**>(&standard))) || !standard)
             return 0;
-        object_ = new Object(hwnd, events, scale, api, standard);
+        object_.reset(new Object(hwnd, events, scale, api, ComRef<IAccessible>(standard)));
     }
-    const LRESULT r = api.lresultFromObject(__uuidof(IAccessible), wp, static_cast<IAccessible*>(object_));
+    const LRESULT r = api.lresultFromObject(__uuidof(IAccessible), wp, static_cast<IAccessible*>(object_.get()));
     return r > 0 ? r : 0;
 }
 
+void AccessibleClient::releaseObject(Object* o) { o->Release(); }
+
+AccessibleClient::AccessibleClient() = default;
+AccessibleClient::~AccessibleClient() { disconnect(); }
+
 void AccessibleClient::disconnect()
 {
-    if (Object* o = object_) {
-        object_ = nullptr;
-        o->disconnect();
-        o->Release();
-    }
+    // Readers that still hold the object hear that it is gone; our reference goes.
+    if (object_)
+        object_.get()->disconnect();
+    object_.reset();
 }
 
 } // namespace tk::win32

@@ -16,8 +16,8 @@ inline constexpr UINT kDefaultActionMessage = WM_APP + 1;
 
 class AccessibleClient {
 public:
-    AccessibleClient() = default;
-    ~AccessibleClient() { disconnect(); }
+    AccessibleClient();
+    ~AccessibleClient();
     AccessibleClient(const AccessibleClient&) = delete;
     AccessibleClient& operator=(const AccessibleClient&) = delete;
 
@@ -29,7 +29,8 @@ public:
 
 private:
     class Object;
-    Object* object_ = nullptr; // one reference ours
+    static void releaseObject(Object* o); // Release, where Object is complete
+    Unique<Object*, releaseObject> object_;
 };
 
 } // namespace tk::win32

@@ -111,13 +111,7 @@ HCURSOR Win32Backend::cursor(int resource, int dpi)
     return slot.get();
 }
 
-Win32Backend::~Win32Backend()
-{
-    using CoUninitializeFn = void(WINAPI*)();
-    if (comInitialized_)
-        if (auto uninit = reinterpret_cast<CoUninitializeFn>(reinterpret_cast<void*>(systemExport("ole32.dll", "CoUninitialize"))))
-            uninit();
-}
+Win32Backend::~Win32Backend() = default;
 
 void Win32Backend::loadCommonControls()
 {
@@ -135,14 +129,22 @@ void Win32Backend::loadCommonControls()
 
 // COM is started at its first use, not at program start, so a session that never opens a link
 // nor meets a screen reader never loads it.
-bool Win32Backend::startCom()
+bool ComScope::start()
 {
-    if (!comInitialized_) {
+    if (!started_) {
         using CoInitializeExFn = HRESULT(WINAPI*)(LPVOID, DWORD);
         if (auto init = reinterpret_cast<CoInitializeExFn>(reinterpret_cast<void*>(systemExport("ole32.dll", "CoInitializeEx"))))
-            comInitialized_ = SUCCEEDED(init(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+            started_ = SUCCEEDED(init(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
     }
-    return comInitialized_;
+    return started_;
+}
+
+ComScope::~ComScope()
+{
+    using CoUninitializeFn = void(WINAPI*)();
+    if (started_)
+        if (auto uninit = reinterpret_cast<CoUninitializeFn>(reinterpret_cast<void*>(systemExport("ole32.dll", "CoUninitialize"))))
+            uninit();
 }
 
 const AccessibilityApi* Win32Backend::accessibility()
@@ -150,7 +152,7 @@ const AccessibilityApi* Win32Backend::accessibility()
     if (!accessibilityBound_) {
         accessibilityBound_ = true;
         // The object is handed over marshalled: COM must run on this thread.
-        startCom();
+        com_.start();
         auto bind = [](auto& slot, const char* dll, const char* name) {
             slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(reinterpret_cast<void*>(systemExport(dll, name)));
         };
@@ -309,7 +311,7 @@ void Win32Backend::shellExecute(std::string_view verb, std::string_view file, st
     if (!fn)
         return;
     // The shell may hand the verb to COM handlers.
-    startCom();
+    com_.start();
     const std::string v(verb), f(file), p(parameters), d(directory);
     fn(nullptr, v.c_str(), f.c_str(), p.c_str(), d.c_str(), showCommand);
 }

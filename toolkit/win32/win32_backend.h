@@ -38,6 +38,19 @@ struct DpiApi {
 // the shell's ShellExecuteA is.
 POINT screenCursorPos();
 
+// COM on this thread, from its first use to the end of the scope that holds this.
+class ComScope {
+public:
+    ComScope() = default;
+    ~ComScope();
+    ComScope(const ComScope&) = delete;
+    ComScope& operator=(const ComScope&) = delete;
+    bool start(); // true once COM runs here
+
+private:
+    bool started_ = false;
+};
+
 class Win32Backend final : public Backend {
 public:
     // Pictures in `art2x` have a second resource at twice the resolution; all others are
@@ -75,7 +88,6 @@ public:
     const AccessibilityApi* accessibility(); // null when the system lacks it
 
 private:
-    bool startCom();
     Win32Picture::Files filesOf(int resourceId) const;
 
     HINSTANCE instance_;
@@ -84,7 +96,7 @@ private:
     std::vector<ArtAt2x> art2x_;
     SmallMap<std::string, UniqueFont> fonts_;
     SmallMap<std::pair<int, int>, UniqueIcon> icons_, cursors_; // by resource and size
-    bool comInitialized_ = false; // for the shell, at its first use
+    ComScope com_; // for the shell and screen readers, at their first use
     bool commonControlsLoaded_ = false;
     bool accessibilityBound_ = false;
     AccessibilityApi accessibility_{};
