@@ -3,7 +3,7 @@
 // the window's own Left, Top and Width are twips. bFollowCursor and ptCursor belong to the
 // object and outlive each load of the window.
 #pragma once
-#include "../toolkit/form.h"
+#include "toolkit/form.h"
 #include <cstdint>
 
 class frmAbout : public tk::Form {

@@ -1,7 +1,7 @@
 #include "frame.h"
 #include "../about/frmAbout.h"
 #include "../mainwindow/frmCPanel.h"
-#include "../toolkit/form.h"
+#include "toolkit/form.h"
 
 Application::Application() : main_(std::make_unique<frmCPanel>(*this)) {}
 

@@ -1,7 +1,7 @@
 // Entry point of the Windows program. The command line is not read.
 #include "frame.h"
 #include "resource_ids.h"
-#include "../toolkit/win32/win32_backend.h"
+#include "toolkit/win32/win32_backend.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
 {

@@ -1,5 +1,5 @@
 #include "modControlPanels.h"
-#include "../toolkit/backend.h"
+#include "toolkit/backend.h"
 
 namespace modControlPanels {
 

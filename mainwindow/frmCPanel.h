@@ -2,8 +2,8 @@
 // and the menu bar. Twips throughout; the hotspots live in Picture1's inner area. The hotspots
 // are one control array driven by the catalogue, which names each (imgKeyboard, ...).
 #pragma once
-#include "../toolkit/control_array.h"
-#include "../toolkit/form.h"
+#include "toolkit/control_array.h"
+#include "toolkit/form.h"
 #include "hotspots.h"
 
 class Application;

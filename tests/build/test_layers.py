@@ -24,11 +24,13 @@ ENTRY_POINT = "app/main_win32.cpp"  # the one place that picks the Win32 backend
 
 
 def includes(folder: str) -> list[tuple[str, str]]:
-    """(file, included folder) for every quoted include of the sources directly in folder."""
+    """(file, included folder) for every quoted include of the sources directly in folder:
+    "toolkit/..." from the toolkit's include root (the repository's top), others beside the file."""
     found = []
     for source in sorted((REPO / folder).glob("*.[hc]*")):
         for name in INCLUDE.findall(source.read_text()):
-            target = (source.parent / name).resolve().relative_to(REPO)
+            base = REPO if name.startswith("toolkit/") else source.parent
+            target = (base / name).resolve().relative_to(REPO)
             found.append((str(source.relative_to(REPO)), str(target.parent)))
     return found
 
@@ -41,6 +43,14 @@ class LayerTest(unittest.TestCase):
                 slips = [(f, to) for f, to in includes(folder)
                          if to not in allowed and not (f == ENTRY_POINT and to == "toolkit/win32")]
                 self.assertEqual(slips, [])
+
+    def test_the_toolkit_is_reached_through_its_include_root_only(self) -> None:
+        # Outside the toolkit nothing climbs into it by a relative path.
+        sources = [p for top in ("app", "launcher", "mainwindow", "about", "tests", "bench", "tools")
+                   for pattern in ("*.cpp", "*.h") for p in (REPO / top).rglob(pattern)]
+        climbing = [str(p.relative_to(REPO)) for p in sources
+                    if any("../" in n and "toolkit/" in n for n in INCLUDE.findall(p.read_text(errors="replace")))]
+        self.assertEqual(climbing, [])
 
     def test_every_source_folder_is_placed_in_a_layer(self) -> None:
         folders = {str(p.parent.relative_to(REPO)) for pattern in ("*.cpp", "*.h")

@@ -4,7 +4,7 @@
 // endian) to DIR/<n>.raw, n counting files from 0. With --stats each line goes on with the
 // most heap the decode held at once, in bytes (-1 without the sanitizer's allocator), and its
 // time in milliseconds.
-#include "../../toolkit/codecs/image.h"
+#include "toolkit/codecs/image.h"
 #include <chrono>
 #include <cstdio>
 #include <fstream>

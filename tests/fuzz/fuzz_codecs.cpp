@@ -2,7 +2,7 @@
 // picture of the size they say and no larger than kMaxPixels, or nothing, and never hold more
 // than 100 MB of heap at once. The address and undefined-behaviour checks catch the rest, and
 // libFuzzer's -timeout the slow inputs.
-#include "../../toolkit/codecs/image.h"
+#include "toolkit/codecs/image.h"
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // The one mapping between the design's 96-DPI pixels and a display's device pixels, at the
 // scales people use (100, 125, 150, 175, 200 and 250 %): what shares an edge in the design shares
 // it on the display, and every device pixel hit-tests to the logical pixel drawn there.
-#include "../../toolkit/display_scale.h"
-#include "../../toolkit/form.h"
-#include "../../toolkit/headless/headless_backend.h"
+#include "toolkit/display_scale.h"
+#include "toolkit/form.h"
+#include "toolkit/headless/headless_backend.h"
 #include <gtest/gtest.h>
 #include <cmath>
 

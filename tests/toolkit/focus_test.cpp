@@ -1,8 +1,8 @@
 // The keyboard's focus and the accessible items of a form whose tab stops lie both on the form
 // and in a picture box: one order across both, hidden and non-stop controls skipped, the cue in
 // window pixels, and the platform's UI state and window focus deciding whether it shows.
-#include "../../toolkit/form.h"
-#include "../../toolkit/headless/headless_backend.h"
+#include "toolkit/form.h"
+#include "toolkit/headless/headless_backend.h"
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>

@@ -1,8 +1,8 @@
 // The toolkit's essentials on the headless backend: z-order hit testing, auto-size, timers on
 // the virtual clock, and the platform's click, double-click and capture rules.
-#include "../../toolkit/control_array.h"
-#include "../../toolkit/form.h"
-#include "../../toolkit/headless/headless_backend.h"
+#include "toolkit/control_array.h"
+#include "toolkit/form.h"
+#include "toolkit/headless/headless_backend.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <memory>

@@ -4,7 +4,7 @@
 #include "../../about/frmAbout.h"
 #include "../../app/frame.h"
 #include "../../app/resource_ids.h"
-#include "../../toolkit/headless/headless_backend.h"
+#include "toolkit/headless/headless_backend.h"
 #include "../../mainwindow/frmCPanel.h"
 #include <gtest/gtest.h>
 #include <array>

@@ -26,8 +26,8 @@
 // by NtQueryObject, so that a grown count says what grew).
 #include "../../../app/frame.h"
 #include "../../../app/resource_ids.h"
-#include "../../../toolkit/win32/win32_backend.h"
-#include "../../../toolkit/win32/win32_picture.h"
+#include "toolkit/win32/win32_backend.h"
+#include "toolkit/win32/win32_picture.h"
 #include "../../../mainwindow/frmCPanel.h"
 #include "../../../mainwindow/hotspots.h"
 #include <objbase.h>
