@@ -1,8 +1,10 @@
 // The narrow platform interface under the toolkit. Two implementations: the real Win32 one
 // (toolkit/win32) and an in-memory one with a virtual clock for unit tests (toolkit/headless).
-// Coordinates here are device pixels: client pixels of the window concerned, or screen pixels
-// where a name says so. The backend owns native resources; the toolkit owns the objects that
-// implement WindowEvents and always outlives the NativeWindow it created for them.
+// Space: logical pixels only (types.h), client pixels of the window concerned, or screen
+// positions in that window's logical pixels where a name says so; a backend maps them to its
+// display with DisplayScale. Owners: the backend owns native resources; the toolkit owns the
+// objects that implement WindowEvents and the NativeWindow objects it asked for, and always
+// outlives them.
 #pragma once
 #include "types.h"
 #include <memory>

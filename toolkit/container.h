@@ -14,7 +14,9 @@
 // End to the first and last, Enter and Space click the focused one. The focused control gets a
 // dotted outline once the keyboard has been used in the window, as the platform's UI state says.
 // Assistive technology sees the controls that have a role, in reading order.
-// Coordinates: controls are in this container's scale; the native window speaks client pixels.
+// Space: controls are in this container's scale (twips or logical pixels); the window speaks
+// logical client pixels. Owners: a container holds its controls but does not own them (they are
+// members of the window class that adds them).
 // A window's structure is built once: each control is added with its name and its design, and
 // every load resets the controls to their designs without adding anything.
 #pragma once

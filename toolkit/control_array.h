@@ -1,6 +1,7 @@
 // Controls of one kind under one name, reached by index (imgIcons(3)). Their events come to
 // one handler each, with the index of the control that raised them first. The array owns its
-// controls; the container it is added to, as for any control, does not.
+// controls; the container it is added to, as for any control, does not. Space: its controls'
+// container's scale.
 #pragma once
 #include "controls.h"
 #include <array>

@@ -28,14 +28,14 @@ public:
     // The logical length that covers a device length: text measured on the device still fits.
     constexpr int lengthToLogical(int device) const { return -floorDiv(-device * kDesignDpi, dpi_); }
 
-    constexpr PointPx toDevice(PointPx p) const { return {toDevice(p.x), toDevice(p.y)}; }
-    constexpr PointPx toLogical(PointPx p) const { return {toLogical(p.x), toLogical(p.y)}; }
-    constexpr SizePx toDevice(SizePx s) const { return {toDevice(s.cx), toDevice(s.cy)}; }
-    constexpr RectPx toDevice(RectPx r) const
+    constexpr DevicePoint toDevice(PointPx p) const { return {toDevice(p.x), toDevice(p.y)}; }
+    constexpr PointPx toLogical(DevicePoint p) const { return {toLogical(p.x), toLogical(p.y)}; }
+    constexpr DeviceSize toDevice(SizePx s) const { return {toDevice(s.cx), toDevice(s.cy)}; }
+    constexpr DeviceRect toDevice(RectPx r) const
     {
         return {toDevice(r.left), toDevice(r.top), toDevice(r.right), toDevice(r.bottom)};
     }
-    constexpr RectPx toLogical(RectPx r) const
+    constexpr RectPx toLogical(DeviceRect r) const
     {
         return {toLogical(r.left), toLogical(r.top), toLogical(r.right), toLogical(r.bottom)};
     }

@@ -4,7 +4,10 @@
 // designs, timers, menus and handlers); every load, the first included, resets the form and
 // its controls and timers to their designs and runs Form_Load. The program ends when its
 // last loaded form has closed.
-// A form's own Left, Top and Width are twips; its controls are in its scale.
+// Space: a form's own Left, Top and Width are twips of the screen, its CursorPos logical pixels
+// of the screen, as its monitor maps them; its controls are in its scale. Owners: the form owns
+// its native window (until the window closes); its owner owns the form; timers and menu items
+// are members of the window class.
 #pragma once
 #include "container.h"
 #include <functional>

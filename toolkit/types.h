@@ -1,6 +1,5 @@
-// Value types shared by the toolkit, its backends and the windows.
-// Pixel types (PointPx, RectPx, SizePx) are device pixels; everything a window's code reads or
-// sets on a control is in its container's scale (twips or pixels), held as float.
+// Value types shared by the toolkit, its backends and the windows. What a window's code reads or
+// sets on a control is in its container's scale (twips or logical pixels), held as float.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -26,31 +25,45 @@ constexpr Color ButtonFace = SystemColor(15);
 constexpr Color ButtonText = SystemColor(18);
 }
 
-struct PointPx {
+// Pixel geometry carries its space in its type: logical pixels (PointPx, SizePx, RectPx) are the
+// design's 96-DPI pixels, 15 twips each, which the toolkit, the windows and the backend
+// interface speak; device pixels (DevicePoint, DeviceSize, DeviceRect) are a display's, and
+// live inside a backend only. DisplayScale (display_scale.h) is the one way between them.
+struct LogicalSpace;
+struct DeviceSpace;
+
+template <typename Space> struct BasicPoint {
     int x = 0, y = 0;
-    friend bool operator==(const PointPx&, const PointPx&) = default;
+    friend bool operator==(const BasicPoint&, const BasicPoint&) = default;
 };
 
-struct SizePx {
+template <typename Space> struct BasicSize {
     int cx = 0, cy = 0;
-    friend bool operator==(const SizePx&, const SizePx&) = default;
+    friend bool operator==(const BasicSize&, const BasicSize&) = default;
 };
 
-struct RectPx {
+template <typename Space> struct BasicRect {
     int left = 0, top = 0, right = 0, bottom = 0;
     int width() const { return right - left; }
     int height() const { return bottom - top; }
     bool empty() const { return right <= left || bottom <= top; }
-    bool contains(PointPx p) const { return p.x >= left && p.x < right && p.y >= top && p.y < bottom; }
-    RectPx inflated(int d) const { return {left - d, top - d, right + d, bottom + d}; }
-    RectPx shifted(PointPx by) const { return {left + by.x, top + by.y, right + by.x, bottom + by.y}; }
-    RectPx intersected(RectPx o) const
+    bool contains(BasicPoint<Space> p) const { return p.x >= left && p.x < right && p.y >= top && p.y < bottom; }
+    BasicRect inflated(int d) const { return {left - d, top - d, right + d, bottom + d}; }
+    BasicRect shifted(BasicPoint<Space> by) const { return {left + by.x, top + by.y, right + by.x, bottom + by.y}; }
+    BasicRect intersected(BasicRect o) const
     {
         return {left > o.left ? left : o.left, top > o.top ? top : o.top, right < o.right ? right : o.right,
                 bottom < o.bottom ? bottom : o.bottom};
     }
-    friend bool operator==(const RectPx&, const RectPx&) = default;
+    friend bool operator==(const BasicRect&, const BasicRect&) = default;
 };
+
+using PointPx = BasicPoint<LogicalSpace>;
+using SizePx = BasicSize<LogicalSpace>;
+using RectPx = BasicRect<LogicalSpace>;
+using DevicePoint = BasicPoint<DeviceSpace>;
+using DeviceSize = BasicSize<DeviceSpace>;
+using DeviceRect = BasicRect<DeviceSpace>;
 
 struct Font {
     std::string_view face = "MS Sans Serif"; // constant text, as designs hold

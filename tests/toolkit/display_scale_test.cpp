@@ -64,15 +64,15 @@ TEST(DisplayScale, EachEdgeLandsOnTheNearestDevicePixelAndSpansTileWithoutGapsOr
 TEST(DisplayScale, RectanglesAndSizesMapEdgeByEdge)
 {
     // The main window's client area and the scene's place in it, by hand at each scale.
-    EXPECT_EQ(DisplayScale(96).toDevice(tk::SizePx{433, 368}), (tk::SizePx{433, 368}));
-    EXPECT_EQ(DisplayScale(120).toDevice(tk::SizePx{433, 368}), (tk::SizePx{541, 460}));
-    EXPECT_EQ(DisplayScale(144).toDevice(tk::SizePx{433, 368}), (tk::SizePx{650, 552}));
-    EXPECT_EQ(DisplayScale(192).toDevice(tk::SizePx{433, 368}), (tk::SizePx{866, 736}));
-    EXPECT_EQ(DisplayScale(120).toDevice(tk::RectPx{5, 6, 430, 337}), (tk::RectPx{6, 8, 538, 421}));
-    EXPECT_EQ(DisplayScale(144).toDevice(tk::RectPx{5, 6, 430, 337}), (tk::RectPx{8, 9, 645, 506}));
+    EXPECT_EQ(DisplayScale(96).toDevice(tk::SizePx{433, 368}), (tk::DeviceSize{433, 368}));
+    EXPECT_EQ(DisplayScale(120).toDevice(tk::SizePx{433, 368}), (tk::DeviceSize{541, 460}));
+    EXPECT_EQ(DisplayScale(144).toDevice(tk::SizePx{433, 368}), (tk::DeviceSize{650, 552}));
+    EXPECT_EQ(DisplayScale(192).toDevice(tk::SizePx{433, 368}), (tk::DeviceSize{866, 736}));
+    EXPECT_EQ(DisplayScale(120).toDevice(tk::RectPx{5, 6, 430, 337}), (tk::DeviceRect{6, 8, 538, 421}));
+    EXPECT_EQ(DisplayScale(144).toDevice(tk::RectPx{5, 6, 430, 337}), (tk::DeviceRect{8, 9, 645, 506}));
     // Two neighbours meeting at x = 3 at 125 %: 3.75 rounds to 4 for both.
     EXPECT_EQ(DisplayScale(120).toDevice(tk::RectPx{0, 0, 3, 1}).right, DisplayScale(120).toDevice(tk::RectPx{3, 0, 7, 1}).left);
-    EXPECT_EQ(DisplayScale(120).toDevice(tk::PointPx{-3, 3}), (tk::PointPx{-4, 4}));
+    EXPECT_EQ(DisplayScale(120).toDevice(tk::PointPx{-3, 3}), (tk::DevicePoint{-4, 4}));
     EXPECT_TRUE(DisplayScale().isIdentity());
     EXPECT_TRUE(DisplayScale(0).isIdentity()) << "an unknown DPI is the design's";
 }

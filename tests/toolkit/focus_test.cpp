@@ -64,7 +64,7 @@ protected:
         std::vector<RectPx> out;
         for (const DrawOp& op : window->paint())
             if (op.kind == DrawOp::Kind::FocusRect)
-                out.push_back(op.rect);
+                out.push_back(window->scale.toLogical(op.rect));
         return out;
     }
 };

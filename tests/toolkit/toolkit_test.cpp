@@ -131,8 +131,8 @@ TEST_F(ToolkitTest, PictureBoxDrawsAboveTheFormsControlsInItsOwnClientPixels)
     ASSERT_NE(edge, ops.end());
     ASSERT_NE(picture, ops.end());
     EXPECT_LT(text, edge); // the label first, the box above it
-    EXPECT_EQ(edge->rect, (RectPx{150, 10, 190, 50}));
-    EXPECT_EQ(picture->rect, (RectPx{152, 12, 162, 22})); // the box's (0, 0) is inside its border
+    EXPECT_EQ(edge->rect, (DeviceRect{150, 10, 190, 50}));
+    EXPECT_EQ(picture->rect, (DeviceRect{152, 12, 162, 22})); // the box's (0, 0) is inside its border
     EXPECT_EQ(picture->picture, &square);
     form.inBox.SetPicture(nullptr);
 }
@@ -311,7 +311,7 @@ TEST(Lines, AreDrawnFromTheirFirstEndToTheirSecond)
         return op.kind == headless::DrawOp::Kind::Line;
     });
     ASSERT_NE(line, ops.end());
-    EXPECT_EQ(line->rect, (RectPx{10, 50, 50, 10})); // from (10, 50) up to (50, 10)
+    EXPECT_EQ(line->rect, (DeviceRect{10, 50, 50, 10})); // from (10, 50) up to (50, 10)
     EXPECT_EQ(form.lnRising.Left(), 10); // its box
     EXPECT_EQ(form.lnRising.Top(), 10);
     EXPECT_EQ(form.lnRising.Height(), 40);

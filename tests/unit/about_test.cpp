@@ -19,8 +19,8 @@ class AboutTest : public AboutTestBase {
 protected:
     // The logo's centre in the window's interior pixels.
     PointPx logo() const { return centre(about->imgLogo.pixelRect()); }
-    void press(short button, short shift = 0) { backend.mouseDown(*aboutWin, logo(), button, shift); }
-    void release(short button) { backend.mouseUp(*aboutWin, logo(), button); }
+    void press(short button, short shift = 0) { backend.mouseDown(*aboutWin, aboutWin->scale.toDevice(logo()), button, shift); }
+    void release(short button) { backend.mouseUp(*aboutWin, aboutWin->scale.toDevice(logo()), button); }
     void clickLogo(short button) { press(button); release(button); }
     PointPx cursorFromWindowCorner() const
     {
@@ -162,10 +162,10 @@ TEST_F(AboutTest, TheTitleRuleHoldsAfterAMoveTo192Dpi)
 
 TEST_F(AboutTest, LinksOpenTheFixedAddressesThroughTheShell)
 {
-    backend.click(*aboutWin, centre(about->lblEmail.pixelRect()));
-    backend.click(*aboutWin, centre(about->lblWeb.pixelRect()));
+    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblEmail.pixelRect())));
+    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblWeb.pixelRect())));
     about->lblEmail.SetCaption("someone@else.example"); // what the label shows does not matter
-    backend.click(*aboutWin, centre(about->lblEmail.pixelRect()));
+    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblEmail.pixelRect())));
     std::vector<std::string> calls;
     for (const auto& c : backend.shellCalls)
         calls.push_back(c.verb + "|" + c.file + "|" + c.parameters + "|" + c.directory + "|" +
@@ -239,10 +239,10 @@ TEST_F(AboutTest, PressesWhileAButtonIsHeldAndDoubleClicksCountAsTheyCome)
     EXPECT_EQ(about->lblDisc.Visible(), shown);
 
     // A double click toggles once: its second press is a double click, which has no handler.
-    backend.doubleClick(*aboutWin, logo());
+    backend.doubleClick(*aboutWin, aboutWin->scale.toDevice(logo()));
     EXPECT_EQ(about->lblDisc.Visible(), !shown);
     clickLogo(Button::Left);
-    backend.doubleClickPress(*aboutWin, logo(), Button::Left, ShiftKey::Ctrl);
+    backend.doubleClickPress(*aboutWin, aboutWin->scale.toDevice(logo()), Button::Left, ShiftKey::Ctrl);
     EXPECT_FALSE(about->bFollowCursor); // a Ctrl double click starts no chase
     release(Button::Left);
     EXPECT_EQ(about->lblDisc.Visible(), shown);
@@ -295,7 +295,7 @@ TEST_F(AboutTest, OnEachOfTwoMonitorsTheChaseIsExactAndLabelsMeasureAtThatMonito
     const float versionAt96 = about->lblVersion.Width();
     for (const int dpi : {96, 192, 96}) {
         SCOPED_TRACE(testing::Message() << dpi << " DPI");
-        aboutWin->moveToMonitor(dpi, dpi == 96 ? PointPx{200, 150} : PointPx{2200, 300});
+        aboutWin->moveToMonitor(dpi, dpi == 96 ? tk::DevicePoint{200, 150} : tk::DevicePoint{2200, 300});
         const tk::DisplayScale scale(dpi);
         EXPECT_EQ(about->lblVersion.Width(), versionAt96 + (dpi == 192 ? 9 : 0)) << "\"1.00.0000\" measured here";
         backend.cursor = {aboutWin->outer.left + scale.toDevice(150), aboutWin->outer.top + scale.toDevice(120)};

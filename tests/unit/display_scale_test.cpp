@@ -15,7 +15,7 @@ namespace {
 
 struct Scale {
     int dpi;
-    tk::SizePx client; // the design's 433 x 368, scaled and rounded by hand
+    tk::DeviceSize client; // the design's 433 x 368, scaled and rounded by hand
 };
 constexpr Scale kScales[] = {{96, {433, 368}}, {120, {541, 460}}, {144, {650, 552}}, {192, {866, 736}}};
 
@@ -54,7 +54,7 @@ protected:
         ASSERT_NE(mainWin, nullptr);
     }
     int device(int logical) const { return onDisplay(logical, GetParam().dpi); }
-    std::string stripAfterMovingTo(PointPx devicePoint)
+    std::string stripAfterMovingTo(tk::DevicePoint devicePoint)
     {
         backend.mouseMove(*mainWin, {device(7), device(300)}); // bare picture: the strip empties
         EXPECT_EQ(app->MainWindow().lblInfo.Caption(), "");
@@ -67,8 +67,8 @@ TEST_P(DisplayScaleTest, TheClientAreaIsTheDesignTimesTheScaleAndTheSceneFillsIt
 {
     EXPECT_EQ(mainWin->clientSize(), GetParam().client);
     // The scene is the first picture drawn; pictures keep their design size at every scale.
-    std::vector<RectPx> edges;
-    std::optional<RectPx> drawn;
+    std::vector<tk::DeviceRect> edges;
+    std::optional<tk::DeviceRect> drawn;
     for (const auto& op : mainWin->paint()) {
         if (op.kind == tk::headless::DrawOp::Kind::SunkenEdge)
             edges.push_back(op.rect);
@@ -78,9 +78,9 @@ TEST_P(DisplayScaleTest, TheClientAreaIsTheDesignTimesTheScaleAndTheSceneFillsIt
         }
     }
     ASSERT_TRUE(drawn);
-    const RectPx box{device(3), device(4), device(432), device(339)};
+    const tk::DeviceRect box{device(3), device(4), device(432), device(339)};
     EXPECT_NE(std::find(edges.begin(), edges.end(), box), edges.end()) << "the picture box's sunken edge";
-    EXPECT_EQ(*drawn, (RectPx{device(5), device(6), device(430), device(337)}));
+    EXPECT_EQ(*drawn, (tk::DeviceRect{device(5), device(6), device(430), device(337)}));
 }
 
 TEST_P(DisplayScaleTest, EveryHotspotAnswersFromItsLeftAndTopEdgesUpToButNotIncludingItsRightAndBottom)
@@ -104,7 +104,7 @@ TEST_P(DisplayScaleTest, EachHotspotsCentreShowsItsTitleAndAClickThereStartsItsA
 {
     for (const Spot& s : kSpots) {
         const RectPx r = logicalRect(s);
-        const PointPx c{device((r.left + r.right) / 2), device((r.top + r.bottom) / 2)};
+        const tk::DevicePoint c{device((r.left + r.right) / 2), device((r.top + r.bottom) / 2)};
         if (expectedTitle({(r.left + r.right) / 2, (r.top + r.bottom) / 2}) != s.title)
             continue; // covered there by a hotspot above it
         EXPECT_EQ(stripAfterMovingTo(c), s.title);

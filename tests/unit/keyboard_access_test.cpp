@@ -53,7 +53,7 @@ protected:
         std::vector<RectPx> out;
         for (const auto& op : mainWin->paint())
             if (op.kind == tk::headless::DrawOp::Kind::FocusRect)
-                out.push_back(op.rect);
+                out.push_back(mainWin->scale.toLogical(op.rect));
         return out;
     }
     std::vector<std::string> starts()
@@ -70,8 +70,8 @@ TEST_F(KeyboardTest, NoHotspotHasTheFocusUntilAKeyPicksTheFirstOrTheLast)
 {
     EXPECT_EQ(focused(), -1);
     EXPECT_EQ(events().accessibleFocus(), -1);
-    backend.mouseMove(*mainWin, centre(rectOf(kSpots[Clock])));
-    backend.click(*mainWin, centre(rectOf(kSpots[Clock])));
+    backend.mouseMove(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Clock]))));
+    backend.click(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Clock]))));
     EXPECT_EQ(focused(), -1) << "the mouse never moves the keyboard's focus";
 
     const struct { int key; short shift; int expected; } firsts[] = {
@@ -154,7 +154,7 @@ TEST_F(KeyboardTest, TheStripShowsTheFocusedHotspotAsHoverDoesAndHoverLeavesTheF
         expectStrip(spot, kSpots[std::size_t(spot)].name);
     }
     // Hovering moves the strip, not the focus: the next key goes on from the focused one.
-    backend.mouseMove(*mainWin, centre(rectOf(kSpots[Clock])));
+    backend.mouseMove(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Clock]))));
     expectStrip(Clock, "hover");
     EXPECT_EQ(focused(), Keys);
     backend.press(Key::Tab);
@@ -190,7 +190,7 @@ TEST_F(KeyboardTest, EnterOrSpaceStartsTheFocusedAppletOncePerPressAndRepeatsSta
 
     // Exactly as a click: the same line, and the strip untouched by the start.
     backend.processStarts.clear();
-    backend.click(*mainWin, centre(rectOf(kSpots[Keys])));
+    backend.click(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Keys]))));
     backend.press(Key::Enter);
     ASSERT_EQ(backend.processStarts.size(), 2u);
     EXPECT_EQ(backend.processStarts[0].commandLine, backend.processStarts[1].commandLine);
@@ -202,8 +202,8 @@ TEST_F(KeyboardTest, EnterOrSpaceStartsTheFocusedAppletOncePerPressAndRepeatsSta
 TEST_F(KeyboardTest, TheCueShowsOnlyOnceTheKeyboardIsUsedAndOnlyWhileTheWindowHasTheFocus)
 {
     // A mouse user: hover and clicks draw no cue, whatever the UI state.
-    backend.mouseMove(*mainWin, centre(rectOf(kSpots[Display])));
-    backend.click(*mainWin, centre(rectOf(kSpots[Display])));
+    backend.mouseMove(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Display]))));
+    backend.click(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Display]))));
     EXPECT_TRUE(cues().empty());
 
     backend.press(Key::Tab);
@@ -219,7 +219,7 @@ TEST_F(KeyboardTest, TheCueShowsOnlyOnceTheKeyboardIsUsedAndOnlyWhileTheWindowHa
     backend.setFocusCueHidden(*mainWin, true); // the system says cues hide again
     EXPECT_TRUE(cues().empty());
     EXPECT_EQ(focused(), LeftSpeaker) << "a hidden cue keeps the focus";
-    backend.mouseMove(*mainWin, centre(rectOf(kSpots[Map])));
+    backend.mouseMove(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Map]))));
     EXPECT_TRUE(cues().empty());
     backend.press(Key::Up);
     EXPECT_EQ(cues(), std::vector<RectPx>{rectOf(kSpots[Map])});
@@ -274,7 +274,7 @@ TEST_F(KeyboardTest, TheReadersHitTestAnswersWhatTheMouseWouldHover)
         }
         ASSERT_GE(item, 0) << where;
         EXPECT_EQ(events().accessibleItem(item).name, kSpots[std::size_t(expected)].title) << where;
-        backend.mouseMove(*mainWin, p); // the mouse agrees
+        backend.mouseMove(*mainWin, mainWin->scale.toDevice(p)); // the mouse agrees
         EXPECT_EQ(frm().lblInfo.Caption(), kSpots[std::size_t(expected)].title) << where;
     }
 }
@@ -313,9 +313,9 @@ protected:    tk::WindowEvents& events() { return *aboutWin->events; }
 TEST_F(AboutKeyboardTest, TabReachesTheTwoLinksOnlyAndEnterFollowsThemAsAClickDoes)
 {
     EXPECT_EQ(backend.focused, aboutWin) << "the About window opens active";
-    backend.click(*aboutWin, centre(about->lblWeb.pixelRect()));
+    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblWeb.pixelRect())));
     const std::string webByClick = lastShellCall();
-    backend.click(*aboutWin, centre(about->lblEmail.pixelRect()));
+    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblEmail.pixelRect())));
     const std::string mailByClick = lastShellCall();
     backend.shellCalls.clear();
 
@@ -336,7 +336,7 @@ TEST_F(AboutKeyboardTest, TabReachesTheTwoLinksOnlyAndEnterFollowsThemAsAClickDo
     std::vector<tk::RectPx> cues;
     for (const auto& op : aboutWin->paint())
         if (op.kind == tk::headless::DrawOp::Kind::FocusRect)
-            cues.push_back(op.rect);
+            cues.push_back(aboutWin->scale.toLogical(op.rect));
     EXPECT_EQ(cues, std::vector<tk::RectPx>{about->lblWeb.pixelRect()});
 
     // The main window kept its own state: no focus there, no cue.
@@ -372,7 +372,7 @@ TEST_F(AboutKeyboardTest, AScreenReaderSeesTwoLinksAndTheTextsByTheirCaptions)
     EXPECT_EQ(events().accessibleItem(0).name, about->lblTit.Caption());
 
     // The default action does what a click does.
-    backend.click(*aboutWin, centre(about->lblEmail.pixelRect()));
+    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblEmail.pixelRect())));
     const std::string byClick = lastShellCall();
     backend.shellCalls.clear();
     events().accessibleAction(mail);

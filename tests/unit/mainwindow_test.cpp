@@ -18,7 +18,7 @@ constexpr int kClientWidth = 433, kClientHeight = 368;
 
 class MainWindowTest : public MainWindowTestBase {
 protected:
-    void move(PointPx p) { backend.mouseMove(*mainWin, p); }
+    void move(PointPx p) { backend.mouseMove(*mainWin, mainWin->scale.toDevice(p)); }
 
     void expectStrip(const char* title, int icon, const std::string& where = "")
     {
@@ -38,7 +38,7 @@ protected:
             EXPECT_LE(op.rect.right, kClientWidth) << "picture drawn right of the client area";
             for (const auto& icon : icons)
                 if (op.picture == icon.get())
-                    out.push_back(op.rect);
+                    out.push_back(w.scale.toLogical(op.rect));
         }
         return out;
     }
@@ -91,16 +91,16 @@ TEST_F(MainWindowTest, EachHotspotShowsItsTitleAndIconInThePreviewAndOnlyAClickO
         ASSERT_EQ(drawn.size(), 1u) << s.title;
         EXPECT_EQ(drawn[0].left, 6) << s.title; // only the preview, 90 by 5190 twips
         EXPECT_EQ(drawn[0].top, 346) << s.title;
-        backend.click(*mainWin, centreOf(s));
+        backend.click(*mainWin, mainWin->scale.toDevice(centreOf(s)));
         expectStrip(s, std::string("after click on ") + s.title); // a click leaves the strip alone
         ASSERT_EQ(backend.processStarts.size(), 1u) << s.title;
         EXPECT_EQ(backend.processStarts[0].commandLine, kAppletCommands[s.applet]) << s.title;
     }
     backend.processStarts.clear();
-    backend.click(*mainWin, at(3000, 60)); // bare picture
+    backend.click(*mainWin, mainWin->scale.toDevice(at(3000, 60))); // bare picture
     backend.click(*mainWin, {200, 355});   // the strip
     EXPECT_TRUE(backend.processStarts.empty());
-    backend.doubleClick(*mainWin, centreOf(kSpots[Clock])); // starts it once
+    backend.doubleClick(*mainWin, mainWin->scale.toDevice(centreOf(kSpots[Clock]))); // starts it once
     ASSERT_EQ(backend.processStarts.size(), 1u);
     EXPECT_EQ(backend.processStarts[0].commandLine, kAppletCommands[2]);
 }

@@ -85,10 +85,10 @@ TEST_P(RandomUse, InvariantsHoldAfterEveryStep)
         backend.cursor = {w.outer.left + 3 + p.x, w.outer.top + 19 + p.y};
         const bool released = backend.capture == nullptr;
         switch (pick(10)) {
-        case 0: case 1: case 2: backend.mouseMove(w, p, released ? 0 : 1, shift); break;
+        case 0: case 1: case 2: backend.mouseMove(w, w.scale.toDevice(p), released ? 0 : 1, shift); break;
         case 3:
             if (released) {
-                backend.mouseDown(w, p, button, shift);
+                backend.mouseDown(w, w.scale.toDevice(p), button, shift);
                 pressed = onMain && button == 1 ? hotspotAt(p) : std::nullopt;
                 pressedOnMain = onMain;
                 lastLogoEvent = backend.now();
@@ -99,7 +99,7 @@ TEST_P(RandomUse, InvariantsHoldAfterEveryStep)
                     ++expectedStarts;
                 pressed.reset();
                 for (short b : {short(1), short(2), short(4)})
-                    backend.mouseUp(w, p, b);
+                    backend.mouseUp(w, w.scale.toDevice(p), b);
                 lastLogoEvent = backend.now();
             }
             break;
@@ -109,7 +109,7 @@ TEST_P(RandomUse, InvariantsHoldAfterEveryStep)
                 break;
             if (onMain && hotspotAt(p))
                 ++expectedStarts;
-            pick(2) ? backend.click(w, p) : backend.doubleClick(w, p);
+            pick(2) ? backend.click(w, w.scale.toDevice(p)) : backend.doubleClick(w, w.scale.toDevice(p));
             lastLogoEvent = backend.now();
             break;
         case 6:

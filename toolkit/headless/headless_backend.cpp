@@ -9,7 +9,7 @@ namespace tk::headless {
 
 namespace {
 
-constexpr SizePx kScreen{1024, 768};
+constexpr DeviceSize kScreen{1024, 768};
 
 // Frame metrics of the platform's classic look: 3-pixel fixed frame, 18-pixel caption,
 // 19-pixel menu bar, 16-pixel tool caption.
@@ -29,25 +29,24 @@ class RecordingCanvas final : public Canvas {
 public:
     explicit RecordingCanvas(DisplayScale scale) : scale_(scale) {}
     std::vector<DrawOp> ops;
-    void fill(RectPx r, Color c) override { add({DrawOp::Kind::Fill, r, c, {}, nullptr}); }
-    void frame(RectPx r, Color c) override { add({DrawOp::Kind::Frame, r, c, {}, nullptr}); }
-    void sunkenEdge(RectPx r) override { add({DrawOp::Kind::SunkenEdge, r, 0, {}, nullptr}); }
-    void line(PointPx a, PointPx b, Color c) override { add({DrawOp::Kind::Line, {a.x, a.y, b.x, b.y}, c, {}, nullptr}); }
+    void fill(RectPx r, Color c) override { add(DrawOp::Kind::Fill, r, c); }
+    void frame(RectPx r, Color c) override { add(DrawOp::Kind::Frame, r, c); }
+    void sunkenEdge(RectPx r) override { add(DrawOp::Kind::SunkenEdge, r); }
+    void line(PointPx a, PointPx b, Color c) override { add(DrawOp::Kind::Line, {a.x, a.y, b.x, b.y}, c); }
     void text(RectPx r, std::string_view s, const Font&, Color c, Align, bool) override
     {
-        add({DrawOp::Kind::Text, r, c, std::string(s), nullptr});
+        add(DrawOp::Kind::Text, r, c, std::string(s));
     }
-    void picture(const Picture& p, RectPx dest) override { add({DrawOp::Kind::Picture, dest, 0, {}, &p}); }
+    void picture(const Picture& p, RectPx dest) override { add(DrawOp::Kind::Picture, dest, 0, {}, &p); }
     void pushClip(RectPx r) override { origins_.push_back({origin().x + r.left, origin().y + r.top}); }
     void popClip() override { origins_.pop_back(); }
-    void focusRect(RectPx r) override { add({DrawOp::Kind::FocusRect, r, 0, {}, nullptr}); }
+    void focusRect(RectPx r) override { add(DrawOp::Kind::FocusRect, r); }
 
 private:
     PointPx origin() const { return origins_.empty() ? PointPx{0, 0} : origins_.back(); }
-    void add(DrawOp op)
+    void add(DrawOp::Kind kind, RectPx r, Color c = 0, std::string text = {}, const Picture* p = nullptr)
     {
-        op.rect = scale_.toDevice(op.rect.shifted(origin()));
-        ops.push_back(std::move(op));
+        ops.push_back({kind, scale_.toDevice(r.shifted(origin())), c, std::move(text), p});
     }
     DisplayScale scale_;
     std::vector<PointPx> origins_;
@@ -97,10 +96,10 @@ HeadlessWindow::HeadlessWindow(HeadlessBackend& b, const WindowSpec& s, WindowEv
     : backend(b), spec(s), events(&e), scale(b.dpi)
 {
     const FrameMetrics m = metricsFor(spec);
-    const SizePx client = clientSize();
+    const DeviceSize client = clientSize();
     const int w = client.cx + m.left + m.right, h = client.cy + m.top + m.bottom;
-    const PointPx at = spec.placement == Placement::CenterActive ? PointPx{(kScreen.cx - w) / 2, (kScreen.cy - h) / 2}
-                                                                 : PointPx{40, 30};
+    const DevicePoint at = spec.placement == Placement::CenterActive ? DevicePoint{(kScreen.cx - w) / 2, (kScreen.cy - h) / 2}
+                                                                     : DevicePoint{40, 30};
     outer = {at.x, at.y, at.x + w, at.y + h};
 }
 
@@ -155,12 +154,12 @@ SizePx HeadlessWindow::measureText(std::string_view text, const Font& font, int 
     return backend.measureText(text, font, wrapWidth, scale.dpi());
 }
 
-void HeadlessWindow::moveToMonitor(int dpi, PointPx topLeft)
+void HeadlessWindow::moveToMonitor(int dpi, DevicePoint topLeft)
 {
     const SizePx logical{scale.toLogical(outer.right) - scale.toLogical(outer.left),
                          scale.toLogical(outer.bottom) - scale.toLogical(outer.top)};
     scale = DisplayScale(dpi);
-    const SizePx size = scale.toDevice(logical);
+    const DeviceSize size = scale.toDevice(logical);
     outer = {topLeft.x, topLeft.y, topLeft.x + size.cx, topLeft.y + size.cy};
     if (events)
         events->scaleChanged();
@@ -303,42 +302,41 @@ HeadlessWindow* HeadlessBackend::findWindow(std::string_view caption) const
     return nullptr;
 }
 
-void HeadlessBackend::deliver(HeadlessWindow& top, MouseEvent e)
+void HeadlessBackend::deliver(HeadlessWindow& top, MouseEvent::Kind kind, short button, short shift, DevicePoint p)
 {
     // The capture holder gets the pointer wherever it is, else the window it is over.
     HeadlessWindow* target = capture ? capture : &top;
-    e.pos = target->scale.toLogical(e.pos);
     if (target->events)
-        target->events->mouse(e);
+        target->events->mouse({kind, button, shift, target->scale.toLogical(p)});
 }
 
-void HeadlessBackend::mouseMove(HeadlessWindow& top, PointPx p, short buttons, short shift)
+void HeadlessBackend::mouseMove(HeadlessWindow& top, DevicePoint p, short buttons, short shift)
 {
-    deliver(top, {MouseEvent::Kind::Move, buttons, shift, p});
+    deliver(top, MouseEvent::Kind::Move, buttons, shift, p);
 }
 
-void HeadlessBackend::mouseDown(HeadlessWindow& top, PointPx p, short button, short shift)
+void HeadlessBackend::mouseDown(HeadlessWindow& top, DevicePoint p, short button, short shift)
 {
-    deliver(top, {MouseEvent::Kind::Down, button, shift, p});
+    deliver(top, MouseEvent::Kind::Down, button, shift, p);
 }
 
-void HeadlessBackend::mouseUp(HeadlessWindow& top, PointPx p, short button, short shift)
+void HeadlessBackend::mouseUp(HeadlessWindow& top, DevicePoint p, short button, short shift)
 {
-    deliver(top, {MouseEvent::Kind::Up, button, shift, p});
+    deliver(top, MouseEvent::Kind::Up, button, shift, p);
 }
 
-void HeadlessBackend::doubleClickPress(HeadlessWindow& top, PointPx p, short button, short shift)
+void HeadlessBackend::doubleClickPress(HeadlessWindow& top, DevicePoint p, short button, short shift)
 {
-    deliver(top, {MouseEvent::Kind::DoubleClick, button, shift, p});
+    deliver(top, MouseEvent::Kind::DoubleClick, button, shift, p);
 }
 
-void HeadlessBackend::click(HeadlessWindow& top, PointPx p)
+void HeadlessBackend::click(HeadlessWindow& top, DevicePoint p)
 {
     mouseDown(top, p);
     mouseUp(top, p);
 }
 
-void HeadlessBackend::doubleClick(HeadlessWindow& top, PointPx p)
+void HeadlessBackend::doubleClick(HeadlessWindow& top, DevicePoint p)
 {
     click(top, p);
     doubleClickPress(top, p);

@@ -2,11 +2,12 @@
 // the test advances, text metrics are deterministic, pictures carry the sizes of the files that
 // the creator's resource lookup hands over, and process starts, shell calls and message boxes
 // are recorded instead of performed.
-// Like the platform, it shows windows at a display scale (`dpi`, 96 unless a test sets it before
-// making windows): input is injected, and draws are recorded, in a window's client device
+// Space: like the platform, it shows windows at a display scale (`dpi`, 96 unless a test sets it
+// before making windows): input is injected, and draws are recorded, in a window's client device
 // pixels, mapped to and from the toolkit's logical pixels by the same DisplayScale the Win32
-// backend uses. Input reaches the window, or the one holding the capture, as the platform would
-// deliver it.
+// backend uses (DevicePoint, DeviceRect). Input reaches the window, or the one holding the
+// capture, as the platform would deliver it. Owners: the toolkit owns each HeadlessWindow, as it
+// owns any native window; the backend keeps a list of them to find them by caption.
 #pragma once
 #include "../backend.h"
 #include "../display_scale.h"
@@ -24,7 +25,7 @@ class HeadlessBackend;
 
 struct DrawOp {
     enum class Kind { Fill, Frame, SunkenEdge, Line, Text, Picture, FocusRect } kind;
-    RectPx rect;
+    DeviceRect rect;
     Color color = 0;
     std::string text;
     const Picture* picture = nullptr;
@@ -56,15 +57,15 @@ public:
     void close();                  // the user's close box
     // The user drags the window onto a monitor of another DPI, its outer top-left corner to
     // `topLeft` (screen device pixels): it lays itself out again there, as the platform's does.
-    void moveToMonitor(int dpi, PointPx topLeft);
+    void moveToMonitor(int dpi, DevicePoint topLeft);
     std::vector<DrawOp> paint();   // one full paint, recorded in device pixels
-    SizePx clientSize() const { return scale.toDevice(spec.clientSize); }
+    DeviceSize clientSize() const { return scale.toDevice(spec.clientSize); }
 
     HeadlessBackend& backend;
     WindowSpec spec;
     WindowEvents* events;
     DisplayScale scale;            // the display's when the window was made
-    RectPx outer;                  // screen pixels
+    DeviceRect outer;              // on the screen
     bool created = false;
     bool visible = false;
     int showCount = 0;
@@ -106,12 +107,12 @@ public:
     int dpi = DisplayScale::kDesignDpi;
 
     // Input, in the top-level window's client device pixels.
-    void mouseMove(HeadlessWindow& top, PointPx p, short buttons = 0, short shift = 0);
-    void mouseDown(HeadlessWindow& top, PointPx p, short button = 1, short shift = 0);
-    void mouseUp(HeadlessWindow& top, PointPx p, short button = 1, short shift = 0);
-    void doubleClickPress(HeadlessWindow& top, PointPx p, short button = 1, short shift = 0);
-    void click(HeadlessWindow& top, PointPx p);       // press and release of the left button
-    void doubleClick(HeadlessWindow& top, PointPx p); // click, then the second press and release
+    void mouseMove(HeadlessWindow& top, DevicePoint p, short buttons = 0, short shift = 0);
+    void mouseDown(HeadlessWindow& top, DevicePoint p, short button = 1, short shift = 0);
+    void mouseUp(HeadlessWindow& top, DevicePoint p, short button = 1, short shift = 0);
+    void doubleClickPress(HeadlessWindow& top, DevicePoint p, short button = 1, short shift = 0);
+    void click(HeadlessWindow& top, DevicePoint p);       // press and release of the left button
+    void doubleClick(HeadlessWindow& top, DevicePoint p); // click, then the second press and release
 
     // The keyboard reaches the window that has the focus; a shown window takes it. A key down
     // first shows the focus cue, as the platform's UI state does once the keyboard is used.
@@ -142,7 +143,7 @@ public:
     // The system directory's files, by name in any case; unset, it holds every file asked for.
     std::optional<std::set<std::string>> systemFiles;
     bool quitRequested = false;
-    PointPx cursor;                          // screen device pixels
+    DevicePoint cursor;                      // on the screen
 
     // Internals used by HeadlessWindow.
     void forget(HeadlessWindow* w);
@@ -150,7 +151,7 @@ public:
     long long nextTimerOrder = 0;
 
 private:
-    void deliver(HeadlessWindow& top, MouseEvent e);
+    void deliver(HeadlessWindow& top, MouseEvent::Kind kind, short button, short shift, DevicePoint p);
     ResourceLookup resources_;
     std::vector<HeadlessWindow*> windows_;
     long long now_ = 0;

@@ -227,7 +227,7 @@ public:
             return E_POINTER;
         return ask(child, [&](IAccessible& s) { return s.accLocation(left, top, width, height, child); },
                    [&](const AccessibleItem& it) {
-                       const RectPx r = scale_.toDevice(it.rect);
+                       const DeviceRect r = scale_.toDevice(it.rect);
                        POINT p{r.left, r.top};
                        ClientToScreen(hwnd_, &p);
                        *left = p.x;
@@ -275,7 +275,7 @@ public:
         GetClientRect(hwnd_, &client);
         if (!PtInRect(&client, p))
             return standard_.get()->accHitTest(x, y, out);
-        const int i = events_->accessibleAt(scale_.toLogical(PointPx{p.x, p.y}));
+        const int i = events_->accessibleAt(scale_.toLogical(DevicePoint{p.x, p.y}));
         setI4(out, i >= 0 ? i + 1 : CHILDID_SELF);
         return S_OK;
     }

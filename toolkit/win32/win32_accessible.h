@@ -3,6 +3,8 @@
 // items say so). Questions about the window itself go to the system's standard client object.
 // A default action is posted to the window as kDefaultActionMessage (wParam: the index) and
 // runs from its message loop, never inside the reader's call.
+// Space: locations go out in screen device pixels, as MSAA wants; hit tests come in so. Owners:
+// the window's AccessibleClient holds one reference to the object; readers hold theirs.
 #pragma once
 #include "../backend.h"
 #include "../display_scale.h"

@@ -1,5 +1,8 @@
 // The real backend: Win32 windows and GDI drawing, pictures decoded by the program's own
 // codecs. Window messages are decoded here once; the toolkit above sees typed events only.
+// Space: the interface speaks logical pixels; device pixels (DeviceRect, ...) and the system's
+// POINT and RECT stay inside this folder. Owners: the backend owns its caches (fonts, icons,
+// cursors) and COM's scope for its life; each window owns its HWND.
 #pragma once
 #include "../backend.h"
 #include "handles.h"

@@ -14,7 +14,7 @@ COLORREF resolveColor(Color c)
 
 RECT Win32Canvas::device(RectPx r) const
 {
-    const RectPx d = scale_.toDevice(origins_.empty() ? r : r.shifted(origins_.back()));
+    const DeviceRect d = scale_.toDevice(origins_.empty() ? r : r.shifted(origins_.back()));
     return {d.left, d.top, d.right, d.bottom};
 }
 

@@ -7,7 +7,7 @@ namespace tk::win32 {
 
 namespace {
 
-BITMAPINFO dibInfo(SizePx size)
+BITMAPINFO dibInfo(DeviceSize size)
 {
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
@@ -19,7 +19,7 @@ BITMAPINFO dibInfo(SizePx size)
     return bi;
 }
 
-UniqueBitmap makeDib(SizePx size, const std::uint32_t* pixels)
+UniqueBitmap makeDib(DeviceSize size, const std::uint32_t* pixels)
 {
     const BITMAPINFO bi = dibInfo(size);
     void* bits = nullptr;
@@ -61,7 +61,7 @@ Taps tapsFor(int from, int to)
 }
 
 // Filters premultiplied pixels to another size.
-std::vector<std::uint32_t> resample(const std::vector<std::uint32_t>& src, SizePx from, SizePx to)
+std::vector<std::uint32_t> resample(const std::vector<std::uint32_t>& src, DeviceSize from, DeviceSize to)
 {
     std::vector<std::uint32_t> out(std::size_t(to.cx) * to.cy);
     const Taps across = tapsFor(from.cx, to.cx), down = tapsFor(from.cy, to.cy);
@@ -87,7 +87,7 @@ std::vector<std::uint32_t> resample(const std::vector<std::uint32_t>& src, SizeP
 }
 
 // Each pixel repeated `factor` times across and down.
-std::vector<std::uint32_t> repeat(const std::vector<std::uint32_t>& src, SizePx from, int factor)
+std::vector<std::uint32_t> repeat(const std::vector<std::uint32_t>& src, DeviceSize from, int factor)
 {
     std::vector<std::uint32_t> out(src.size() * std::size_t(factor) * factor);
     const int width = from.cx * factor;
@@ -99,16 +99,20 @@ std::vector<std::uint32_t> repeat(const std::vector<std::uint32_t>& src, SizePx 
 
 } // namespace
 
-void Win32Picture::Pixels::assign(SizePx s, std::vector<std::uint32_t> pixels)
+void Win32Picture::Pixels::assign(DeviceSize s, std::vector<std::uint32_t> pixels)
 {
     size = s;
     bgra = std::move(pixels);
     hasAlpha = std::any_of(bgra.begin(), bgra.end(), [](std::uint32_t p) { return (p >> 24) != 0xFF; });
 }
 
+// The 96-DPI density holds one pixel per logical pixel.
+constexpr DeviceSize atDesignDensity(SizePx s) { return {s.cx, s.cy}; }
+constexpr SizePx ofDesignDensity(DeviceSize s) { return {s.cx, s.cy}; }
+
 Win32Picture::Win32Picture(SizePx size, std::vector<std::uint32_t> bgra) : size_(size)
 {
-    pixels_.assign(size, std::move(bgra));
+    pixels_.assign(atDesignDensity(size), std::move(bgra));
 }
 
 bool Win32Picture::decodeInto(codecs::Bytes file, Pixels& into)
@@ -133,7 +137,7 @@ PicturePtr Win32Picture::load(Files files, int dpi)
     }
     if (!decodeInto(files.file, pixels))
         return nullptr;
-    auto* p = new Win32Picture(files, pixels.size);
+    auto* p = new Win32Picture(files, ofDesignDensity(pixels.size));
     p->pixels_ = std::move(pixels);
     return PicturePtr(p);
 }
@@ -152,7 +156,7 @@ const Win32Picture::Pixels& Win32Picture::pixelsFor(DisplayScale scale) const
     return pixels_.empty() ? pixels2x_ : pixels_;
 }
 
-HBITMAP Win32Picture::bitmapFor(const Pixels& source, SizePx target) const
+HBITMAP Win32Picture::bitmapFor(const Pixels& source, DeviceSize target) const
 {
     UniqueBitmap& slot = bitmaps_[{&source, target}];
     if (slot)
@@ -162,7 +166,7 @@ HBITMAP Win32Picture::bitmapFor(const Pixels& source, SizePx target) const
     } else if (files_.file2x.empty()) {
         // Pixel art: whole-number repetition first, the filter only for what remains.
         const int factor = std::max(1, std::min(target.cx / source.size.cx, target.cy / source.size.cy));
-        const SizePx grown{source.size.cx * factor, source.size.cy * factor};
+        const DeviceSize grown{source.size.cx * factor, source.size.cy * factor};
         const std::vector<std::uint32_t> big = factor > 1 ? repeat(source.bgra, source.size, factor) : source.bgra;
         slot = makeDib(target, grown == target ? big.data() : resample(big, grown, target).data());
     } else {
@@ -171,9 +175,9 @@ HBITMAP Win32Picture::bitmapFor(const Pixels& source, SizePx target) const
     return slot.get();
 }
 
-void Win32Picture::draw(HDC dc, RectPx dest, DisplayScale scale) const
+void Win32Picture::draw(HDC dc, DeviceRect dest, DisplayScale scale) const
 {
-    const SizePx target{dest.width(), dest.height()};
+    const DeviceSize target{dest.width(), dest.height()};
     if (target.cx <= 0 || target.cy <= 0)
         return;
     const Pixels& source = pixelsFor(scale);

@@ -29,27 +29,27 @@ public:
     Win32Picture(SizePx size, std::vector<std::uint32_t> bgra);
 
     SizePx size() const override { return size_; }
-    void draw(HDC dc, RectPx deviceDest, DisplayScale scale) const;
+    void draw(HDC dc, DeviceRect dest, DisplayScale scale) const;
 
 private:
     struct Pixels {
-        SizePx size;
+        DeviceSize size; // of the pixels themselves
         std::vector<std::uint32_t> bgra;
         bool hasAlpha = false;
         bool empty() const { return bgra.empty(); }
-        void assign(SizePx size, std::vector<std::uint32_t> bgra);
+        void assign(DeviceSize size, std::vector<std::uint32_t> bgra);
     };
     Win32Picture(Files files, SizePx size) : files_(files), size_(size) {}
     static bool decodeInto(codecs::Bytes file, Pixels& into);
     const Pixels& pixelsFor(DisplayScale scale) const;
-    HBITMAP bitmapFor(const Pixels& source, SizePx target) const;
+    HBITMAP bitmapFor(const Pixels& source, DeviceSize target) const;
 
     Files files_;
     SizePx size_;
     mutable Pixels pixels_, pixels2x_;
     struct BitmapKey {
         const Pixels* source;
-        SizePx size;
+        DeviceSize size;
         bool operator==(const BitmapKey&) const = default;
     };
     mutable SmallMap<BitmapKey, UniqueBitmap> bitmaps_; // made at the first draw of each size

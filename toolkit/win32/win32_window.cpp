@@ -219,7 +219,7 @@ void Win32Window::show()
 // suggested place when the system gives one.
 SIZE Win32Window::outerSize(DisplayScale scale) const
 {
-    const SizePx client = scale.toDevice(clientSize_);
+    const DeviceSize client = scale.toDevice(clientSize_);
     RECT r{0, 0, client.cx, client.cy};
     backend_.adjustWindowRect(r, style_, hasMenu_, exStyle_, scale.dpi());
     return {r.right - r.left, r.bottom - r.top};
@@ -227,7 +227,7 @@ SIZE Win32Window::outerSize(DisplayScale scale) const
 
 void Win32Window::fitClientArea(const RECT* suggested)
 {
-    const SizePx client = scale_.toDevice(clientSize_);
+    const DeviceSize client = scale_.toDevice(clientSize_);
     const SIZE outer = outerSize(scale_);
     if (suggested) {
         SetWindowPos(hwnd(), nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
@@ -273,14 +273,14 @@ PointPx Win32Window::cursorInClient() const
 {
     POINT p = screenCursorPos();
     ScreenToClient(hwnd(), &p);
-    return scale_.toLogical(PointPx{p.x, p.y});
+    return scale_.toLogical(DevicePoint{p.x, p.y});
 }
 
 void Win32Window::invalidate(RectPx r)
 {
     if (!hwnd())
         return;
-    const RectPx d = scale_.toDevice(r);
+    const DeviceRect d = scale_.toDevice(r);
     const RECT rc{d.left, d.top, d.right, d.bottom};
     InvalidateRect(hwnd(), &rc, FALSE);
 }
@@ -303,13 +303,13 @@ RectPx Win32Window::outerRect() const
     RECT r{};
     if (hwnd())
         GetWindowRect(hwnd(), &r);
-    return scale_.toLogical(RectPx{r.left, r.top, r.right, r.bottom});
+    return scale_.toLogical(DeviceRect{r.left, r.top, r.right, r.bottom});
 }
 
 PointPx Win32Window::cursorPos() const
 {
     const POINT p = screenCursorPos();
-    return scale_.toLogical(PointPx{p.x, p.y});
+    return scale_.toLogical(DevicePoint{p.x, p.y});
 }
 
 void Win32Window::startTimer(int id, int milliseconds)
@@ -406,7 +406,7 @@ void Win32Window::mouse(MouseEvent::Kind kind, short button, WPARAM wp, LPARAM l
     e.kind = kind;
     e.button = kind == MouseEvent::Kind::Move ? buttonsHeld(wp) : button;
     e.shift = shiftState(wp);
-    e.pos = scale_.toLogical(PointPx{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+    e.pos = scale_.toLogical(DevicePoint{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
     events_->mouse(e);
 }
 
