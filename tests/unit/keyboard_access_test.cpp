@@ -2,6 +2,7 @@
 // links, the strip and the focus cue that follow it, applets started from the keyboard, and what
 // a screen reader is told (items, names, roles, places, hit tests, actions, focus events).
 #include "test_support.h"
+#include <algorithm>
 #include <string>
 #include <vector>
 
