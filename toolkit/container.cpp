@@ -3,7 +3,6 @@
 
 namespace tk {
 
-
 namespace {
 // Half a pixel rounds up, so a position that falls in steps of 0.5 moves a pixel every step pair.
 int roundToPixel(float v) { return static_cast<int>(std::floor(v + 0.5f)); }

@@ -168,9 +168,7 @@ class PlantedDllTest(unittest.TestCase):
         desktop, probe = harness.Desktop(sess), sess.probe()
         if probe.windows():
             sess.kill_all_wine()
-        for marker in self.app.glob("*.loaded"):
-            marker.unlink()
-        for marker in self.cwd.glob("*.loaded"):
+        for marker in [*self.app.glob("*.loaded"), *self.cwd.glob("*.loaded")]:
             marker.unlink()
         saved = sess.env["WINEDLLOVERRIDES"]
         sess.env["WINEDLLOVERRIDES"] = saved + ";" + ",".join(native) + "=n,b"

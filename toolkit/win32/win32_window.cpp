@@ -68,9 +68,8 @@ HWND activeWindow()
 // (the one holding the pointer when there is none), and kept inside that work area.
 POINT centredPosition(SIZE outer, HWND active)
 {
-    const POINT pointer = screenCursorPos();
     const HMONITOR monitor = active ? MonitorFromWindow(active, MONITOR_DEFAULTTONEAREST)
-                                    : MonitorFromPoint(pointer, MONITOR_DEFAULTTOPRIMARY);
+                                    : MonitorFromPoint(screenCursorPos(), MONITOR_DEFAULTTOPRIMARY);
     MONITORINFO info{};
     info.cbSize = sizeof(info);
     RECT area{};
