@@ -48,7 +48,8 @@ void frmAbout::Build()
          .alignment = Align::Center, .autoSize = true, .access = TextAccess});
 
     Add(imgLogo, "imgLogo",
-        {.left = 8, .top = 8, .width = 78, .height = 78, .stretch = true, .pictureResource = IDP_LOGO});
+        {.left = 8, .top = 8, .width = 78, .height = 78, .stretch = true, .pictureResource = IDP_LOGO,
+         .access = {.role = Role::Graphic, .name = "Logo"}});
     imgLogo.MouseDown = [this](short b, short s, float x, float y) { imgLogo_MouseDown(b, s, x, y); };
     imgLogo.MouseUp = [this](short b, short s, float x, float y) { imgLogo_MouseUp(b, s, x, y); };
 

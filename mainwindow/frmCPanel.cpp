@@ -33,7 +33,9 @@ void frmCPanel::Build()
     imgHotspot.GotFocus = [this](int i) { imgHotspot_GotFocus(i); };
     imgHotspot.Click = [this](int i) { imgHotspot_Click(i); };
 
-    Add(lblInfo, "lblInfo", {.left = 435, .top = 5190, .width = 135, .height = 195, .caption = "...", .autoSize = true});
+    // The strip's title, read as text; a reader hears it change with the hotspot under the pointer.
+    Add(lblInfo, "lblInfo", {.left = 435, .top = 5190, .width = 135, .height = 195, .caption = "...", .autoSize = true,
+                             .access = {.role = Role::StaticText}});
 
     // The icons only hold the pictures that the preview copies; they lie right of the client
     // area and are never shown.

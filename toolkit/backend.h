@@ -57,7 +57,7 @@ struct KeyEvent {
 };
 
 // What assistive technology is told an item is (the platform maps each to its own role).
-enum class Role { None, StaticText, PushButton, Link };
+enum class Role { None, StaticText, PushButton, Link, Graphic };
 
 // One item of a window as a screen reader sees it.
 struct AccessibleItem {

@@ -1,4 +1,4 @@
-#include "container.h"
+#include "form.h"
 #include <cmath>
 
 namespace tk {
@@ -69,8 +69,6 @@ void Container::forgetInteraction()
     pressedSelf_ = false;
     heldButtons_ = 0;
     pressedBox_ = nullptr;
-    focused_ = nullptr;
-    hasFocus_ = cueShown_ = false;
 }
 
 void Container::setContainerPicture(PicturePtr p)
@@ -121,6 +119,14 @@ void Container::windowGone()
     forgetInteraction();
 }
 
+Control* Container::controlAt(PointPx p) const
+{
+    bool onBorder = false;
+    if (PictureBox* box = boxAt(p, onBorder))
+        return box->controlAt(box->toClient(p));
+    return onBorder ? nullptr : hitTest(p);
+}
+
 Control* Container::hitTest(PointPx p) const
 {
     const float x = ScaleX(p.x), y = ScaleY(p.y);
@@ -146,7 +152,7 @@ void Container::paint(Canvas& canvas)
     for (auto it = boxes_.rbegin(); it != boxes_.rend(); ++it) // boxes above the rest
         if ((*it)->Visible())
             (*it)->paintBox(canvas);
-    paintCue(canvas);
+    form().paintFocusCue(*this, canvas);
 }
 
 void Container::fire(const MouseHandler& h, const Control* c, const MouseEvent& e, short buttons)

@@ -4,16 +4,10 @@
 // button is released, and every press and release meanwhile, of any button, goes to it; a click
 // is a left press and release on the same control; the second press of a double click raises
 // DblClick only (no MouseDown, and no Click on its release, which is a plain MouseUp).
-// Picture boxes are containers inside a container, drawn and hit-tested by it above all its
-// windowless controls, as child windows would be, but without a native window of their own:
-// they draw into the form's window and invalidate through their parent, shifted to their
-// client area and clipped to it.
-// The keyboard's focus belongs to the window (the form): one of the tab-stop controls of the
-// form and its picture boxes, or none until a key picks one. Tab and Shift+Tab go round them in
-// reading order (top edge, then left edge), the arrows go to the nearest one that way, Home and
-// End to the first and last, Enter and Space click the focused one. The focused control gets a
-// dotted outline once the keyboard has been used in the window, as the platform's UI state says.
-// Assistive technology sees the controls that have a role, in reading order.
+// Picture boxes are controls that hold a control list of their own, drawn and hit-tested above
+// all their parent's windowless controls, as child windows would be, but without a native
+// window of their own: they draw into the form's window and invalidate through their parent,
+// shifted to their client area and clipped to it.
 // Space: controls are in this container's scale (twips or logical pixels); the window speaks
 // logical client pixels. Owners: a container holds its controls but does not own them (they are
 // members of the window class that adds them).
@@ -32,10 +26,13 @@ constexpr int kTwipsPerPixel = 15;
 constexpr int TwipsPerPixelX() { return kTwipsPerPixel; }
 constexpr int TwipsPerPixelY() { return kTwipsPerPixel; }
 
+class Form;
 class PictureBox;
 
-class Container : public WindowEvents {
+class Container {
 public:
+    virtual ~Container() = default;
+
     ScaleMode Scale() const { return scale_; }
     float ScaleX(int px) const;              // client pixels -> scale
     float ScaleY(int px) const;
@@ -51,38 +48,22 @@ public:
     virtual void invalidate(RectPx r); // in this container's client pixels
     virtual NativeWindow* native() const = 0; // the form's window, null while it has none
     const std::vector<Control*>& Controls() const { return controls_; } // topmost first
+    const std::vector<PictureBox*>& Boxes() const { return boxes_; }    // among them, topmost first
+    Control* controlAt(PointPx p) const; // whom the mouse would be over, in a box too
 
     // One line per control, in z-order, picture boxes with their controls indented under them:
     // names, pixel rectangles, visibility and captions, for debugging and tests.
     std::string Describe() const;
 
-    // WindowEvents
-    void paint(Canvas& canvas) override;
-    void mouse(const MouseEvent& e) override;
-    int cursorAt(PointPx p) override;
-    std::string toolTipAt(PointPx p) override;
-    void timer(int) override {}
-    void menuCommand(int) override {}
-    void destroyed() override { windowGone(); }
-
-    // Keyboard, focus and accessibility (toolkit/focus.cpp); the form's, not a picture box's.
-    void key(const KeyEvent& e) override;
-    void focus(bool has) override;
-    void focusCue(bool shown) override;
-    int accessibleCount() override;
-    AccessibleItem accessibleItem(int index) override;
-    int accessibleAt(PointPx p) override;
-    int accessibleFocus() override;
-    void accessibleAction(int index) override;
-    bool accessibleTakeFocus(int index) override;
-    // A control of this form changed in a way assistive technology hears of (the form's).
-    void accessibleChanged(const Control& c, AccessibleEvent e);
-    void scaleChanged() override;
-
-    Control* FocusedControl() const { return focused_; } // of the form; none before a key
+    // What the form's window asks, for this client area.
+    void paint(Canvas& canvas);
+    void mouse(const MouseEvent& e);
+    int cursorAt(PointPx p);
+    std::string toolTipAt(PointPx p);
+    void scaleChanged(); // the window's display scale changed: labels refit
 
     // Toolkit internals.
-    virtual Container& root() { return *this; }         // the form
+    virtual Form& form() = 0;                           // the window this client area is in
     virtual bool shown() const { return true; }         // this client area is on show
     virtual PointPx windowOrigin() const { return {}; } // this client area's place in the window
 
@@ -95,10 +76,9 @@ protected:
     }
     void resetContainer(ScaleMode scale, Color back);
     void resetControls(); // every control to its design
-    void fixAccessibleItems(); // at each load: the items and their indexes for the window's life
     void setContainerPicture(PicturePtr p);
-    void windowGone(); // the form's window has closed: no pictures, press, hover or focus
-    void forgetInteraction(); // no press, hover or keyboard focus
+    void windowGone(); // the form's window has closed: no pictures, press or hover
+    void forgetInteraction(); // no press or hover
     Control* hitTest(PointPx p) const;
 
     std::vector<Control*> controls_;
@@ -117,20 +97,6 @@ private:
     // The box that has the pointer at p: the pressed one, else, unless a control of this
     // container holds the pointer, the one under p.
     PictureBox* pointerBox(PointPx p, bool& onBorder) const;
-    // Keyboard and accessibility helpers (focus.cpp).
-    // Visible controls in reading order: the tab stops, or all that have a role.
-    std::vector<Control*> readingOrder(bool tabStopsOnly);
-    void collect(std::vector<Control*>& out, bool tabStopsOnly, bool visibleOnly);
-    void sortByReadingOrder(std::vector<Control*>& controls) const;
-    bool showing(const Control& c) const; // visible, in visible boxes
-    Control* controlAt(PointPx p) const; // whom the mouse would be over
-    int itemIndex(const Control* c);     // among the items for assistive technology, -1: none
-    RectPx windowRect(const Control& c) const;
-    void moveFocus(Control* c);
-    Control* nearestToward(const std::vector<Control*>& order, const Control& from, int dx, int dy) const;
-    bool cueVisible() const;
-    void invalidateCue();
-    void paintCue(Canvas& canvas);
 
     ScaleMode scale_ = ScaleMode::Twips;
     Color backColor_ = SysColor::ButtonFace;
@@ -141,10 +107,6 @@ private:
     bool leftPressIsDoubleClick_ = false;  // the left button's press was a double click's second
     Control* hovered_ = nullptr;
     PictureBox* pressedBox_ = nullptr; // a press inside this box: it has the pointer until release
-    Control* focused_ = nullptr;       // the form's keyboard focus
-    std::vector<Control*> accessible_; // the form's items for assistive technology, by index
-    bool hasFocus_ = false;            // the window has the keyboard focus
-    bool cueShown_ = false;            // the keyboard has been used in the window
 };
 
 enum class PictureBorder { None, Flat, Sunken };
@@ -178,7 +140,7 @@ public:
     void paintBox(Canvas& canvas);  // border and contents, in the parent's client pixels
     // The parent routes the mouse to the box itself, ahead of its windowless controls.
     bool takesMouse() const override { return false; }
-    Container& root() override { return container()->root(); }
+    Form& form() override { return container()->form(); }
     bool shown() const override { return Visible() && container() && container()->shown(); }
     PointPx windowOrigin() const override;
 

@@ -1,5 +1,5 @@
 #include "controls.h"
-#include "container.h"
+#include "form.h"
 
 namespace tk {
 
@@ -47,7 +47,7 @@ void Control::SetVisible(bool v)
 void Control::tell(AccessibleEvent e) const
 {
     if (container_ && Accessibility().role != Role::None)
-        container_->root().accessibleChanged(*this, e);
+        container_->form().accessibleChanged(*this, e);
 }
 
 // ---- Label ----

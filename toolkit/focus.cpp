@@ -1,38 +1,36 @@
 // The keyboard's focus and what assistive technology is told: the form's side of both. Picture
 // boxes take part through their controls; keys and questions come to the form only.
-#include "container.h"
+#include "focus.h"
 #include <algorithm>
 #include <cstdlib>
 #include <utility>
 
 namespace tk {
 
-void Container::collect(std::vector<Control*>& out, bool tabStopsOnly, bool visibleOnly)
+namespace {
+bool showing(const Control& c) { return c.Visible() && c.container()->shown(); }
+RectPx windowRect(const Control& c) { return c.pixelRect().shifted(c.container()->windowOrigin()); }
+}
+
+void FocusModel::collect(const Container& in, std::vector<Control*>& out, bool tabStopsOnly, bool visibleOnly) const
 {
-    for (Control* c : controls_) {
+    for (Control* c : in.Controls()) {
         if (visibleOnly && !c->Visible())
             continue;
         const Access& a = c->Accessibility();
         if (tabStopsOnly ? a.tabStop : a.role != Role::None)
             out.push_back(c);
     }
-    for (PictureBox* box : boxes_)
+    for (PictureBox* box : in.Boxes())
         if (!visibleOnly || box->Visible())
-            box->collect(out, tabStopsOnly, visibleOnly);
-}
-
-bool Container::showing(const Control& c) const { return c.Visible() && c.container()->shown(); }
-
-RectPx Container::windowRect(const Control& c) const
-{
-    return c.pixelRect().shifted(c.container()->windowOrigin());
+            collect(*box, out, tabStopsOnly, visibleOnly);
 }
 
 // Top edge first, then left edge; equal ones keep their z-order. A window holds a dozen or so:
 // an insertion sort is all it takes.
-void Container::sortByReadingOrder(std::vector<Control*>& order) const
+void FocusModel::sortByReadingOrder(std::vector<Control*>& order) const
 {
-    auto before = [this](const Control* a, const Control* b) {
+    auto before = [](const Control* a, const Control* b) {
         const RectPx ra = windowRect(*a), rb = windowRect(*b);
         return ra.top != rb.top ? ra.top < rb.top : ra.left < rb.left;
     };
@@ -41,59 +39,61 @@ void Container::sortByReadingOrder(std::vector<Control*>& order) const
             std::swap(order[j], order[j - 1]);
 }
 
-std::vector<Control*> Container::readingOrder(bool tabStopsOnly)
+std::vector<Control*> FocusModel::readingOrder(bool tabStopsOnly) const
 {
     std::vector<Control*> order;
-    collect(order, tabStopsOnly, true);
+    collect(form_, order, tabStopsOnly, true);
     sortByReadingOrder(order);
     return order;
 }
 
 // A reader keeps an item's index as long as the window lives: one that hides keeps its index
 // and says it is invisible, one that moves keeps it too.
-void Container::fixAccessibleItems()
+void FocusModel::fixItems()
 {
-    accessible_.clear();
-    collect(accessible_, false, false);
-    sortByReadingOrder(accessible_);
+    items_.clear();
+    collect(form_, items_, false, false);
+    sortByReadingOrder(items_);
 }
 
-int Container::itemIndex(const Control* c)
+void FocusModel::reset()
 {
-    const auto it = std::find(accessible_.begin(), accessible_.end(), c);
-    return c && it != accessible_.end() ? int(it - accessible_.begin()) : -1;
+    focused_ = nullptr;
+    hasFocus_ = cueShown_ = false;
 }
 
-void Container::accessibleChanged(const Control& c, AccessibleEvent e)
+int FocusModel::itemIndex(const Control* c) const
 {
-    if (const int index = itemIndex(&c); native() && index >= 0)
-        native()->accessibleChanged(e, index);
+    const auto it = std::find(items_.begin(), items_.end(), c);
+    return c && it != items_.end() ? int(it - items_.begin()) : -1;
 }
 
-Control* Container::controlAt(PointPx p) const
+void FocusModel::changed(const Control& c, AccessibleEvent e)
 {
-    bool onBorder = false;
-    if (PictureBox* box = boxAt(p, onBorder))
-        return box->controlAt(box->toClient(p));
-    return onBorder ? nullptr : hitTest(p);
+    if (const int index = itemIndex(&c); form_.native() && index >= 0)
+        form_.native()->accessibleChanged(e, index);
 }
 
-bool Container::cueVisible() const { return focused_ && focused_->Visible() && hasFocus_ && cueShown_; }
+Control* FocusModel::itemControl(int index) const
+{
+    return index >= 0 && index < int(items_.size()) ? items_[std::size_t(index)] : nullptr;
+}
 
-void Container::invalidateCue()
+bool FocusModel::cueVisible() const { return focused_ && focused_->Visible() && hasFocus_ && cueShown_; }
+
+void FocusModel::invalidateCue() const
 {
     if (focused_)
         focused_->container()->invalidate(focused_->pixelRect());
 }
 
-void Container::paintCue(Canvas& canvas)
+void FocusModel::paintCue(const Container& in, Canvas& canvas) const
 {
-    const Container& form = root();
-    if (form.cueVisible() && form.focused_->container() == this)
-        canvas.focusRect(form.focused_->pixelRect());
+    if (cueVisible() && focused_->container() == &in)
+        canvas.focusRect(focused_->pixelRect());
 }
 
-void Container::moveFocus(Control* c)
+void FocusModel::moveFocus(Control* c)
 {
     if (!c || c == focused_)
         return;
@@ -103,15 +103,15 @@ void Container::moveFocus(Control* c)
     if (c->GotFocus)
         c->GotFocus();
     // The reader announces the control by its place among the items it sees.
-    if (const int index = itemIndex(c); native() && index >= 0)
-        native()->focusMoved(index);
+    if (const int index = itemIndex(c); form_.native() && index >= 0)
+        form_.native()->focusMoved(index);
 }
 
 // The control nearest to `from`'s centre among those whose centre lies that way: within the
 // quarter turn around the direction (dx, dy). None when there is none.
-Control* Container::nearestToward(const std::vector<Control*>& order, const Control& from, int dx, int dy) const
+Control* FocusModel::nearestToward(const std::vector<Control*>& order, const Control& from, int dx, int dy) const
 {
-    auto centre2 = [this](const Control& c) { // doubled, so that halves stay whole
+    auto centre2 = [](const Control& c) { // doubled, so that halves stay whole
         const RectPx r = windowRect(c);
         return PointPx{r.left + r.right, r.top + r.bottom};
     };
@@ -133,7 +133,7 @@ Control* Container::nearestToward(const std::vector<Control*>& order, const Cont
     return best;
 }
 
-void Container::key(const KeyEvent& e)
+void FocusModel::key(const KeyEvent& e)
 {
     if (!e.down || (e.shift & (ShiftKey::Ctrl | ShiftKey::Alt)))
         return;
@@ -172,18 +172,18 @@ void Container::key(const KeyEvent& e)
     }
 }
 
-void Container::focus(bool has)
+void FocusModel::windowFocus(bool has)
 {
     if (has == hasFocus_)
         return;
     hasFocus_ = has;
     invalidateCue();
     // Coming back to the window, the reader hears which control has the focus.
-    if (const int index = itemIndex(focused_); has && native() && index >= 0)
-        native()->focusMoved(index);
+    if (const int index = itemIndex(focused_); has && form_.native() && index >= 0)
+        form_.native()->focusMoved(index);
 }
 
-void Container::focusCue(bool shown)
+void FocusModel::cue(bool shown)
 {
     if (shown == cueShown_)
         return;
@@ -191,43 +191,31 @@ void Container::focusCue(bool shown)
     invalidateCue();
 }
 
-int Container::accessibleCount() { return int(accessible_.size()); }
-
-AccessibleItem Container::accessibleItem(int index)
+AccessibleItem FocusModel::item(int index) const
 {
-    if (index < 0 || index >= int(accessible_.size()))
+    const Control* c = itemControl(index);
+    if (!c)
         return {};
-    const Control& c = *accessible_[std::size_t(index)];
-    const Access& a = c.Accessibility();
-    return {c.AccessibleName(), std::string(a.defaultAction), a.role, windowRect(c),
-            &c == focused_ && hasFocus_, a.tabStop, showing(c)};
+    const Access& a = c->Accessibility();
+    return {c->AccessibleName(), std::string(a.defaultAction), a.role, windowRect(*c),
+            c == focused_ && hasFocus_, a.tabStop, showing(*c)};
 }
 
-int Container::accessibleAt(PointPx p)
+int FocusModel::itemAt(PointPx p) const { return itemIndex(form_.controlAt(p)); }
+
+int FocusModel::focusedItem() const { return hasFocus_ ? itemIndex(focused_) : -1; }
+
+void FocusModel::action(int index)
 {
-    return itemIndex(controlAt(p));
+    Control* c = itemControl(index);
+    if (c && showing(*c) && c->Click)
+        c->Click();
 }
 
-int Container::accessibleFocus()
+bool FocusModel::takeFocus(int index)
 {
-    return hasFocus_ ? itemIndex(focused_) : -1;
-}
-
-void Container::accessibleAction(int index)
-{
-    if (index < 0 || index >= int(accessible_.size()))
-        return;
-    Control& c = *accessible_[std::size_t(index)];
-    if (showing(c) && c.Click)
-        c.Click();
-}
-
-bool Container::accessibleTakeFocus(int index)
-{
-    if (index < 0 || index >= int(accessible_.size()))
-        return false;
-    Control* c = accessible_[std::size_t(index)];
-    if (!c->Accessibility().tabStop || !showing(*c))
+    Control* c = itemControl(index);
+    if (!c || !c->Accessibility().tabStop || !showing(*c))
         return false;
     moveFocus(c);
     return true;

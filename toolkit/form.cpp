@@ -94,8 +94,9 @@ bool Form::Load()
     // as that window draws it, also while the system makes it.
     native_ = backend().createWindow(spec, *this);
     resetContainer(design_.scale, design_.backColor);
+    focus_.reset();
     resetControls();
-    fixAccessibleItems();
+    focus_.fixItems();
     for (Timer* t : timers_)
         t->resetToDesign();
     if (!native_->create()) {
@@ -153,6 +154,7 @@ void Form::destroyed()
 void Form::releaseNative()
 {
     windowGone();
+    focus_.reset();
     native_.reset();
 }
 

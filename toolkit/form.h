@@ -3,13 +3,15 @@
 // program ends. The first load builds the form's structure (Build: its controls with their
 // designs, timers, menus and handlers); every load, the first included, resets the form and
 // its controls and timers to their designs and runs Form_Load. The program ends when its
-// last loaded form has closed.
+// last loaded form has closed. The form hears its window's events: paint and the mouse go to
+// its controls; the keyboard's focus and what assistive technology sees are its own.
 // Space: a form's own Left, Top and Width are twips of the screen, its CursorPos logical pixels
 // of the screen, as its monitor maps them; its controls are in its scale. Owners: the form owns
-// its native window (until the window closes); its owner owns the form; timers and menu items
-// are members of the window class.
+// its native window (until the window closes) and its focus model; its owner owns the form;
+// timers and menu items are members of the window class.
 #pragma once
 #include "container.h"
+#include "focus.h"
 #include <functional>
 #include <string>
 #include <vector>
@@ -62,9 +64,9 @@ struct FormDesign {
     Placement placement = Placement::Default;
 };
 
-class Form : public Container {
+class Form : public Container, private WindowEvents {
 public:
-    Form() = default;
+    Form() : focus_(*this) {}
     ~Form() override;
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
@@ -82,11 +84,13 @@ public:
     // twips: the platform's GetCursorPos, mapped by the form's monitor.
     PointPx CursorPos() const;
 
+    Control* FocusedControl() const { return focus_.focused(); } // none before a key
+
     // Toolkit internals.
-    void menuCommand(int id) override;
-    void timer(int id) override;
-    void destroyed() override;
     NativeWindow* native() const override { return native_.get(); }
+    Form& form() override { return *this; }
+    void accessibleChanged(const Control& c, AccessibleEvent e) { focus_.changed(c, e); }
+    void paintFocusCue(const Container& in, Canvas& canvas) const { focus_.paintCue(in, canvas); }
 
 protected:
     virtual void Build() = 0;    // once, at the first load: design, controls, timers, menus
@@ -98,10 +102,30 @@ protected:
     void SetMenuBar(std::vector<MenuItem*> menus) { menus_ = std::move(menus); }
 
 private:
+    // WindowEvents: what the window tells the form.
+    void paint(Canvas& canvas) override { Container::paint(canvas); }
+    void mouse(const MouseEvent& e) override { Container::mouse(e); }
+    int cursorAt(PointPx p) override { return Container::cursorAt(p); }
+    std::string toolTipAt(PointPx p) override { return Container::toolTipAt(p); }
+    void timer(int id) override;
+    void menuCommand(int id) override;
+    void destroyed() override;
+    void key(const KeyEvent& e) override { focus_.key(e); }
+    void focus(bool has) override { focus_.windowFocus(has); }
+    void focusCue(bool shown) override { focus_.cue(shown); }
+    int accessibleCount() override { return focus_.count(); }
+    AccessibleItem accessibleItem(int index) override { return focus_.item(index); }
+    int accessibleAt(PointPx p) override { return focus_.itemAt(p); }
+    int accessibleFocus() override { return focus_.focusedItem(); }
+    void accessibleAction(int index) override { focus_.action(index); }
+    bool accessibleTakeFocus(int index) override { return focus_.takeFocus(index); }
+    void scaleChanged() override { Container::scaleChanged(); }
+
     bool Load();
     void releaseNative(); // the window goes, and what depends on it
     void forgetWindow();
     std::unique_ptr<NativeWindow> native_;
+    FocusModel focus_;
     bool built_ = false;
     FormDesign design_;
     std::vector<Timer*> timers_;

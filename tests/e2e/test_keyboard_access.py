@@ -46,7 +46,7 @@ READING_ORDER = ["Regional Settings", "Date/Time", "Display", "Multimedia", "Sou
 # The two hotspots whose classic Control Panel file Wine ships: their own lines start.
 INTERNET = "rundll32.exe shell32.dll,Control_RunDLL inetcpl.cpl,,0"
 PROGRAMS = "rundll32.exe shell32.dll,Control_RunDLL appwiz.cpl,,1"
-ROLE_PUSHBUTTON, ROLE_LINK, ROLE_STATICTEXT = 43, 30, 41
+ROLE_PUSHBUTTON, ROLE_LINK, ROLE_STATICTEXT, ROLE_GRAPHIC = 43, 30, 41, 40
 STATE_FOCUSED, STATE_FOCUSABLE, STATE_INVISIBLE = 0x4, 0x100000, 0x8000
 VT_I4 = 3
 
@@ -239,8 +239,9 @@ class ScreenReaderTest(AccessTestCase):
         points += [(4, 100), (200, 3), (200, 355)]  # the picture's border, the window's edge, the strip
         walk = self.walk("main", *[f"at={x},{y}" for x, y in points])
         self.assertTrue(self.loaded("oleacc"), "oleacc loaded for the question")
-        self.assertEqual(walk.count, 13)
+        self.assertEqual(walk.count, 14)  # the thirteen, then the strip's title as text
         self.assertEqual([walk.children[i]["name"] for i in range(1, 14)], READING_ORDER)
+        self.assertEqual(walk.children[14]["role"], ROLE_STATICTEXT)
         for i in range(1, 14):
             child = walk.children[i]
             with self.subTest(child=child["name"]):
@@ -306,7 +307,9 @@ class AboutLinksTest(AccessTestCase):
         self.assertIn("@", mail_name)
         texts = [c["name"] for i, c in walk.children.items() if i > 0 and c["role"] == ROLE_STATICTEXT]
         self.assertIn("Lumeno Control Panel", texts)
-        self.assertEqual(len(texts), walk.count - 2, walk.text)
+        graphics = [c["name"] for i, c in walk.children.items() if i > 0 and c["role"] == ROLE_GRAPHIC]
+        self.assertEqual(graphics, ["Logo"])
+        self.assertEqual(len(texts), walk.count - 3, walk.text)
 
         self.walk("about", f"act={web}", f"act={mail}")
         self.assertEqual(self.wait_targets(2), [web_name, "mailto:" + mail_name])

@@ -208,7 +208,7 @@ TEST_F(ToolkitTest, EveryButtonPressedWhileOneIsHeldGoesToTheControlHoldingThePo
 
     backend.mouseDown(*window, {15, 15}, Button::Right);
     backend.mouseDown(*window, {15, 15});
-    form.mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}}); // each held button is released
+    window->events->mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}}); // each held button is released
     EXPECT_EQ(take(), (Log{"top.down2/0", "top.down1/0", "top.up1", "top.up2"}));
 }
 
@@ -222,7 +222,7 @@ TEST_F(ToolkitTest, APressCapturesThePointerForThePressedControlUntilReleaseOrCa
     EXPECT_EQ(take(), (Log{"top.down1/0", "top.move", "top.move", "top.up1", "below.move"}));
 
     backend.mouseDown(*window, {15, 15}); // losing the capture releases the pressed control
-    form.mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}});
+    window->events->mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}});
     EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1"}));
 }
 

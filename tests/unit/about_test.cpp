@@ -265,8 +265,14 @@ TEST_F(AboutTest, TheLogoFollowsTheCursorWhileHeldWithCtrlAndGoesHomeAfterReleas
     EXPECT_EQ(about->imgLogo.Width(), 78);
 
     backend.cursor = {650, 470};
+    aboutWin->accessibleEvents.clear();
     backend.advance(50);
     EXPECT_EQ(logo(), cursorFromWindowCorner());
+    // A reader hears the logo, a graphic, move.
+    const tk::AccessibleItem logoItem = aboutWin->events->accessibleItem(aboutWin->accessibleEvents.at(0).second);
+    EXPECT_EQ(aboutWin->accessibleEvents.at(0).first, tk::AccessibleEvent::LocationChange);
+    EXPECT_EQ(logoItem.role, tk::Role::Graphic);
+    EXPECT_EQ(logoItem.rect, about->imgLogo.pixelRect());
     // Moving the window keeps the relation to its outer corner.
     aboutWin->outer = {aboutWin->outer.left + 40, aboutWin->outer.top + 10, aboutWin->outer.right + 40,
                        aboutWin->outer.bottom + 10};

@@ -228,7 +228,7 @@ TEST_F(KeyboardTest, TheCueShowsOnlyOnceTheKeyboardIsUsedAndOnlyWhileTheWindowHa
 
 TEST_F(KeyboardTest, AScreenReaderSeesThirteenButtonsInReadingOrderNamedAsTheStripNamesThem)
 {
-    ASSERT_EQ(events().accessibleCount(), 13);
+    ASSERT_EQ(events().accessibleCount(), 14);
     for (int i = 0; i < 13; ++i) {
         const Spot& s = kSpots[std::size_t(kReadingOrder[std::size_t(i)])];
         const tk::AccessibleItem item = events().accessibleItem(i);
@@ -241,6 +241,16 @@ TEST_F(KeyboardTest, AScreenReaderSeesThirteenButtonsInReadingOrderNamedAsTheStr
     }
     EXPECT_EQ(events().accessibleItem(6).name, "Modems"); // index 6 of the reading order
     EXPECT_EQ(events().accessibleItem(8).name, "System Properites");
+
+    // Last, under the picture, the strip's title as text: a reader hears it change with the hover.
+    EXPECT_EQ(events().accessibleItem(13).role, tk::Role::StaticText);
+    EXPECT_FALSE(events().accessibleItem(13).focusable);
+    mainWin->accessibleEvents.clear();
+    backend.mouseMove(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Map]))));
+    EXPECT_EQ(events().accessibleItem(13).name, kSpots[Map].title);
+    EXPECT_EQ(std::count(mainWin->accessibleEvents.begin(), mainWin->accessibleEvents.end(),
+                         std::pair{tk::AccessibleEvent::NameChange, 13}), 1);
+    backend.mouseMove(*mainWin, {0, 0});
 
     // Focus: the item the keyboard is on, told to the reader at each move by its index.
     backend.press(Key::Tab);
@@ -368,7 +378,9 @@ TEST_F(AboutKeyboardTest, AScreenReaderSeesTwoLinksAndTheTextsByTheirCaptions)
         EXPECT_EQ(events().accessibleItem(i).role, tk::Role::StaticText) << label->Name();
         EXPECT_FALSE(events().accessibleItem(i).focusable) << label->Name();
     }
-    EXPECT_EQ(events().accessibleCount(), 8);
+    EXPECT_EQ(itemNamed("Logo"), 1);
+    EXPECT_EQ(events().accessibleItem(1).role, tk::Role::Graphic);
+    EXPECT_EQ(events().accessibleCount(), 9);
     // Reading order: the title first; the comments, inside their box, by their place in the window.
     EXPECT_EQ(events().accessibleItem(0).name, about->lblTit.Caption());
 
@@ -384,7 +396,7 @@ TEST_F(AboutKeyboardTest, AScreenReaderSeesTwoLinksAndTheTextsByTheirCaptions)
     ASSERT_GE(disclaimer, 0);
     aboutWin->accessibleEvents.clear();
     backend.advance(5000);
-    EXPECT_EQ(events().accessibleCount(), 8);
+    EXPECT_EQ(events().accessibleCount(), 9);
     EXPECT_EQ(itemNamed(about->lblDisc.Caption()), disclaimer);
     EXPECT_FALSE(events().accessibleItem(disclaimer).visible);
     EXPECT_EQ(std::count(aboutWin->accessibleEvents.begin(), aboutWin->accessibleEvents.end(),

@@ -12,6 +12,7 @@ LONG roleOf(Role r)
     case Role::StaticText: return ROLE_SYSTEM_STATICTEXT;
     case Role::PushButton: return ROLE_SYSTEM_PUSHBUTTON;
     case Role::Link: return ROLE_SYSTEM_LINK;
+    case Role::Graphic: return ROLE_SYSTEM_GRAPHIC;
     case Role::None: break;
     }
     return ROLE_SYSTEM_CLIENT;
