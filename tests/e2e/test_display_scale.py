@@ -29,7 +29,7 @@ from harness import Rect  # noqa: E402
 import numpy as np  # noqa: E402
 from PIL import Image  # noqa: E402
 
-import test_hotspots as spots  # noqa: E402  (hotspots: titles, icons, rectangles; the icon art)
+import scene as spots  # noqa: E402
 
 SCALES = (96, 120, 144, 192)
 ART = Path(os.environ.get("LUMENO_ART") or harness.REPO_ROOT / "art")

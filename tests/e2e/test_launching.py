@@ -17,7 +17,7 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "wine"))
 import harness  # noqa: E402
-import test_hotspots as spots  # noqa: E402
+import scene as spots  # noqa: E402
 
 SYSTEM_DIR = "C:\\windows\\system32"
 RUNNER = SYSTEM_DIR + "\\rundll32.exe"

@@ -25,7 +25,7 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "wine"))
 import harness  # noqa: E402
 
-import test_hotspots as spots  # noqa: E402
+import scene as spots  # noqa: E402
 from test_launching import CLASSIC_FILES, COMMANDS, SystemFiles  # noqa: E402
 
 HOTSPOTS, TARGETS, BLANK = spots.HOTSPOTS, spots.POINTS, spots.BARE_POINT
