@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 bash scripts/setup-debian.sh
 bash scripts/build.sh
 cd build/native
-ctest --output-on-failure --timeout 900 "$@"
+ctest --output-on-failure --timeout 900 -j2 "$@"
