@@ -107,7 +107,7 @@ def failed_tests(ctest: subprocess.CompletedProcess) -> list[str]:
 
 
 def ctest(native: Path, regex: str, exclude: bool = False) -> list[str]:
-    return failed_tests(run(["ctest", "-E" if exclude else "-R", regex, "--timeout", "900"], native, 1800))
+    return failed_tests(run(["ctest", "-j2", "-E" if exclude else "-R", regex, "--timeout", "900"], native, 1800))
 
 
 def try_fault(scratch: Path, fault, e2e_files: list[str], named_only: bool) -> str:
