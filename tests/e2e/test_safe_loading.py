@@ -23,20 +23,16 @@ import tempfile
 import time
 import unittest
 from pathlib import Path
-from typing import Optional
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "tools" / "wine"))
 import harness  # noqa: E402
 from test_launching import COMPILER, PLANTED_SOURCE  # noqa: E402
 
 # Loaded by the program or by the system DLLs it calls: planted as native.
-RUN_TIME = ["comctl32", "shell32", "windowscodecs", "uxtheme", "msimg32", "oleaut32", "propsys",
-            "shcore", "shlwapi", "dwmapi", "winmm", "comdlg32", "msctf", "usp10", "dwrite", "mpr",
-            "urlmon", "wininet", "ws2_32", "userenv", "setupapi", "apphelp"]
+RUN_TIME = ("comctl32 shell32 windowscodecs uxtheme msimg32 oleaut32 propsys shcore shlwapi dwmapi winmm comdlg32 "
+            "msctf usp10 dwrite mpr urlmon wininet ws2_32 userenv setupapi apphelp").split()
 # Found by Wine's search while the process starts or by its imm32; Wine loads its builtin for them.
-AT_START = ["version", "imm32", "kernelbase", "kernel32", "user32", "gdi32", "msvcrt", "ole32", "combase",
-            "rpcrt4"]
-
+AT_START = "version imm32 kernelbase kernel32 user32 gdi32 msvcrt ole32 combase rpcrt4".split()
 
 # A small program with the same load configuration and a static import of version.dll: whether
 # this Wine applies DependentLoadFlags to the loads made while a process starts.
@@ -44,23 +40,27 @@ CONTROL_SOURCE = r"""
 #include <windows.h>
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { DWORD h; return GetFileVersionInfoSizeA("x", &h) ? 0 : 1; }
 """
-_LOADED = re.compile(r'^[0-9a-f]{4}:[0-9a-f]{4}:trace:loaddll:\w+ Loaded L"([^"]+)" at \w+: (\w+)$')
-_ATTACH_END = re.compile(r'^[0-9a-f]{4}:[0-9a-f]{4}:trace:module:process_attach \(L"([^"]*)",([0-9A-F]+)\) - END$')
-_DELAY = re.compile(r'^[0-9a-f]{4}:[0-9a-f]{4}:trace:module:LdrResolveDelayLoadedAPI \(([0-9A-F]+),')
-_LOOKING = re.compile(r'^[0-9a-f]{4}:[0-9a-f]{4}:trace:module:load_dll looking for L"([^"]+)" in \(null\)')
-_FOUND = re.compile(r'^[0-9a-f]{4}:[0-9a-f]{4}:trace:module:load_dll Found L"[^"]*" for L"([^"]+)"')
+_T = r'^[0-9a-f]{4}:[0-9a-f]{4}:trace:'
+_LOADED = re.compile(_T + r'loaddll:\w+ Loaded L"([^"]+)" at \w+: (\w+)$')
+_ATTACH_END = re.compile(_T + r'module:process_attach \(L"([^"]*)",([0-9A-F]+)\) - END$')
+_DELAY = re.compile(_T + r'module:LdrResolveDelayLoadedAPI \(([0-9A-F]+),')
+_LOOKING = re.compile(_T + r'module:load_dll looking for L"([^"]+)" in \(null\)')
+_FOUND = re.compile(_T + r'module:load_dll Found L"[^"]*" for L"([^"]+)"')
 
 
+def dll_name(line: str) -> str:
+    return Path(line.rsplit(":", 1)[0].replace("\\", "/")).name.lower()
+
+
+# A process's DLL loads from its +loaddll,+module trace, as 'path: builtin|native' lines.
+#
+# before: until the entry point. The loader attaches the DLLs the exe needs with the start
+# context (non-null), then calls the exe's entry point; later loads attach with a null one.
+# wine_delay: after it, the loads of a system DLL's delay import that Wine's loader resolves
+# with its default search (imm32's ole32, with combase and rpcrt4), which the program's
+# default DLL directories do not reach; on Windows these are KnownDLLs.
+# after: every other load after the entry point.
 class Loads:
-    """A process's DLL loads from its +loaddll,+module trace, as 'path: builtin|native' lines.
-
-    before: until the entry point. The loader attaches the DLLs the exe needs with the start
-    context (non-null), then calls the exe's entry point; later loads attach with a null one.
-    wine_delay: after it, the loads of a system DLL's delay import that Wine's loader resolves
-    with its default search (imm32's ole32, with combase and rpcrt4), which the program's
-    default DLL directories do not reach; on Windows these are KnownDLLs.
-    after: every other load after the entry point.
-    """
 
     def __init__(self, trace: str, pid: int, exe_base: int) -> None:
         lines = [raw for raw in trace.splitlines() if raw.startswith(f"{pid:04x}:")]
@@ -83,44 +83,39 @@ class Loads:
                 resolver = int(m.group(1), 16) if (m := _DELAY.match(raw)) else None
                 looked = False
 
+
 class PlantedDllTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls) -> None:
-        cls.tmp = Path(tempfile.mkdtemp(prefix="lumeno-plant-"))
-        cls.addClassCleanup(shutil.rmtree, cls.tmp, True)  # also when the set-up fails
-        source = cls.tmp / "marker.cpp"
-        source.write_text(PLANTED_SOURCE)
-        cls.marker = cls.tmp / "marker.dll"
+        cls.tmp = tmp = Path(tempfile.mkdtemp(prefix="lumeno-plant-"))
+        cls.addClassCleanup(shutil.rmtree, tmp, True)  # also when the set-up fails
+        (tmp / "marker.cpp").write_text(PLANTED_SOURCE)
+        (tmp / "control.cpp").write_text(CONTROL_SOURCE)
+        cls.marker = tmp / "marker.dll"
         # No runtime: the copy's only import is kernel32, so it loads under any name.
         harness.run([COMPILER, "-shared", "-DPLANTED_DLL", "-O1", "-s", "-nostdlib", "-Wl,-e,DllMain",
-                     "-o", str(cls.marker), str(source), "-lkernel32"], timeout=120)
-        cls.app, cls.cwd = cls.tmp / "app", cls.tmp / "cwd"
-        for folder in (cls.app, cls.cwd):
+                     "-o", str(cls.marker), str(tmp / "marker.cpp"), "-lkernel32"], timeout=120)
+        cls.app, cls.cwd, cls.flagged, control = tmp / "app", tmp / "cwd", tmp / "flagged", tmp / "control"
+        for folder, names in ((cls.app, RUN_TIME + AT_START), (cls.cwd, RUN_TIME + AT_START),
+                              (cls.flagged, ["version"]), (control, ["control"])):
             folder.mkdir()
-            for name in RUN_TIME + AT_START:
+            for name in names:
                 shutil.copy(cls.marker, folder / f"{name}.dll")
         shutil.copy(harness.EXE, cls.app / harness.EXE.name)
         # The control: DependentLoadFlags on a static import, the planted copy beside it.
-        cls.flagged = cls.tmp / "flagged"
-        cls.flagged.mkdir()
-        (cls.tmp / "control.cpp").write_text(CONTROL_SOURCE)
-        exe, link_map = cls.flagged / "flagged.exe", cls.tmp / "flagged.map"
-        harness.run([COMPILER, "-O1", "-mwindows", "-static", str(cls.tmp / "control.cpp"),
+        exe, link_map = cls.flagged / "flagged.exe", tmp / "flagged.map"
+        harness.run([COMPILER, "-O1", "-mwindows", "-static", str(tmp / "control.cpp"),
                      str(harness.REPO_ROOT / "app" / "load_config_mingw.cpp"), "-Wl,--undefined=_load_config_used",
                      f"-Wl,-Map={link_map}", "-o", str(exe), "-lversion"], timeout=120)
         harness.run([sys.executable, str(harness.REPO_ROOT / "tools" / "pe_finish.py"), str(exe), str(link_map)],
                     timeout=60)
-        shutil.copy(cls.marker, cls.flagged / "version.dll")
 
     def markers(self) -> list[str]:
-        return sorted(str(p.relative_to(self.tmp)) for d in (self.app, self.cwd)
-                      for p in d.glob("*.loaded"))
+        return sorted(str(p.relative_to(self.tmp)) for d in (self.app, self.cwd) for p in d.glob("*.loaded"))
 
     def test_marker_dll_writes_its_marker_when_loaded(self) -> None:
         # The check below means something only if a load of the planted file shows.
         control = self.tmp / "control"
-        control.mkdir()
-        shutil.copy(self.marker, control / "control.dll")
         harness.session().wine_run(["rundll32.exe", "Z:" + str(control / "control.dll").replace("/", "\\")
                                     + ",Nothing"], timeout=60, check=False)
         self.assertEqual([p.name for p in control.glob("*.loaded")], ["control.dll.loaded"])
@@ -131,37 +126,32 @@ class PlantedDllTest(unittest.TestCase):
                       extra_env={"WINEDLLOVERRIDES": sess.env["WINEDLLOVERRIDES"] + ";version=n,b"})
         return any(self.flagged.glob("*.loaded"))
 
-    def use_everything(self, program, desktop, probe):
-        # Hover, About with its tool tip, the e-mail link, close; what failed, or None.
-        try:
-            w = program.wait_main_window()
-            desktop.click(w.rect.left + 200, w.rect.top + 8)  # the caption: keys go to the window
-            probe.wait_foreground(harness.MAIN_CAPTION, 10, program.win_pid)
-            # Hover the mouse hotspot: the strip takes the icon picture.
-            x, y = w.client_to_screen(5 + 5760 // 15 + 10, 6 + 4200 // 15 + 10)
-            desktop.glide([(x, y), (x + 3, y + 1), (x + 5, y + 2)])
-            desktop.key("alt+h")
-            desktop.key("a")
-            about = program.wait_window("About", 20)
-            # The disclaimer's tool tip comes from the common controls.
-            tx, ty = about.client_to_screen(40, 140)
-            desktop.glide([(tx, ty), (tx + 2, ty + 1), (tx + 4, ty + 2)], step_delay=0.1)
-            harness.wait_until(lambda: any(v.cls.lower() == "tooltips_class32"
-                                           for v in program.windows()), 8, 0.3, "a tool tip")
-            # The e-mail link: the shell is bound at first use.
-            desktop.click(about.client.left + 200, about.client.top + 202)
-            program.wait_process_starts(1, timeout=20)
-            probe.close(about.hwnd)
-            probe.wait_gone("About", 10, program.win_pid)
-            probe.close(w.hwnd)
-            if program.wait_exit(20) is None:
-                return "the program did not end when its window closed"
-            time.sleep(1)  # proves an absence: the mail handler loads no planted DLL late
-            return None
-        except harness.HarnessError as e:
-            return str(e)
+    def use_everything(self, program, desktop, probe) -> None:
+        # Hover, About with its tool tip, the e-mail link, close.
+        w = program.wait_main_window()
+        desktop.click(w.rect.left + 200, w.rect.top + 8)  # the caption: keys go to the window
+        probe.wait_foreground(harness.MAIN_CAPTION, 10, program.win_pid)
+        # Hover the mouse hotspot: the strip takes the icon picture.
+        x, y = w.client_to_screen(5 + 5760 // 15 + 10, 6 + 4200 // 15 + 10)
+        desktop.glide([(x, y), (x + 3, y + 1), (x + 5, y + 2)])
+        desktop.key("alt+h")
+        desktop.key("a")
+        about = program.wait_window("About", 20)
+        # The disclaimer's tool tip comes from the common controls.
+        tx, ty = about.client_to_screen(40, 140)
+        desktop.glide([(tx, ty), (tx + 2, ty + 1), (tx + 4, ty + 2)], step_delay=0.1)
+        harness.wait_until(lambda: any(v.cls.lower() == "tooltips_class32" for v in program.windows()),
+                           8, 0.3, "a tool tip")
+        # The e-mail link: the shell is bound at first use.
+        desktop.click(about.client.left + 200, about.client.top + 202)
+        program.wait_process_starts(1, timeout=20)
+        probe.close(about.hwnd)
+        probe.wait_gone("About", 10, program.win_pid)
+        probe.close(w.hwnd)
+        self.assertIsNotNone(program.wait_exit(20), "the program did not end when its window closed")
+        time.sleep(1)  # proves an absence: the mail handler loads no planted DLL late
 
-    def run_planted(self, native: list[str]) -> tuple[Optional[str], "Loads"]:
+    def run_planted(self, native: list[str]) -> tuple[Exception | None, Loads]:
         # One use of everything, Wine asked to prefer a planted copy of each name in `native`:
         # what went wrong (or None), and the program's loads.
         sess = harness.session()
@@ -177,8 +167,11 @@ class PlantedDllTest(unittest.TestCase):
                                       trace="+pid,+process,+loaddll,+module", sess=sess).start()
         finally:
             sess.env["WINEDLLOVERRIDES"] = saved
+        problem = None
         try:
-            problem = self.use_everything(program, desktop, probe)
+            self.use_everything(program, desktop, probe)
+        except (harness.HarnessError, AssertionError) as e:
+            problem = e
         finally:
             program.stop()
             program.stop_children()
@@ -189,41 +182,36 @@ class PlantedDllTest(unittest.TestCase):
 
     def test_planted_dlls_never_run(self) -> None:
         problem, loads = self.run_planted(RUN_TIME)
-        # A planted copy that ran is the finding, whatever else then went wrong. One that Wine
-        # loaded before the entry point, where only the load configuration could have kept it
-        # out, is this Wine's doing when the control shows it ignores that configuration. Such
-        # a stand-in breaks what needs the real DLL, so the use is made once more with Wine's
-        # own copy of those names; everything else is checked on that second run.
-        planted_dir = lambda line: any(f"\\{d.name}\\" in line for d in (self.app, self.cwd))  # noqa: E731
-        early = {Path(line.rsplit(":", 1)[0].replace("\\", "/")).name.lower()
-                 for line in loads.before if planted_dir(line) and line.endswith(": native")}
-        set_apart = sorted(m for m in self.markers() if Path(m).stem.lower() in early)
+        # A planted copy that ran is the finding, whatever else then went wrong. One that Wine loaded before the entry point, where only the load configuration could
+        # have kept it out, is this Wine's doing when the control shows it ignores that
+        # configuration. Such a stand-in breaks what needs the real DLL, so the use is made once
+        # more with Wine's own copy of those names; everything else is checked on that run.
+        planted = lambda line: any(f"\\{d.name}\\" in line for d in (self.app, self.cwd))  # noqa: E731
+        early = {dll_name(line) for line in loads.before if planted(line) and line.endswith(": native")}
+        set_apart = [m for m in self.markers() if Path(m).stem.lower() in early]
         if set_apart:
             self.assertTrue(self.wine_ignores_the_load_configuration(),
                             f"{set_apart} ran before the entry point, though this Wine applies the load configuration")
-            for marker in set_apart:
-                print(f"set apart: {Path(marker).stem} ran, loaded by Wine before the program's entry point, "
-                      "and this Wine ignores the load configuration's DependentLoadFlags (the control's "
-                      "planted version.dll ran too)", file=sys.stderr)
+            print(f"set apart: {set_apart} ran, loaded by Wine before the program's entry point, and this Wine "
+                  "ignores the load configuration's DependentLoadFlags (the control's planted version.dll ran too)",
+                  file=sys.stderr)
             self.assertEqual([m for m in self.markers() if m not in set_apart], [], "a planted DLL ran")
             problem, loads = self.run_planted([n for n in RUN_TIME if f"{n}.dll" not in early])
         self.assertEqual(self.markers(), [], "a planted DLL ran")
         self.assertIsNone(problem)
         # After the entry point every DLL comes from the system directory, whatever is planted;
         # where Wine resolves its own DLLs' delay imports it maps its builtin, never the file.
-        system = "c:\\windows\\system32\\"
-        late = [line for line in loads.after if not line.lower().startswith(system)]
-        self.assertEqual(late, [], "a DLL loaded after start came from outside the system directory")
+        self.assertEqual([line for line in loads.after if not line.lower().startswith("c:\\windows\\system32\\")], [],
+                         "a DLL loaded after start came from outside the system directory")
         self.assertEqual([line for line in loads.wine_delay if not line.endswith(": builtin")], [],
                          "Wine ran a planted file for a system DLL's delay import")
         if loads.wine_delay:
-            print("set apart: " + ", ".join(Path(line.rsplit(":", 1)[0].replace("\\", "/")).name
-                                           for line in loads.wine_delay)
-                  + ", a system DLL's delay imports that Wine's loader resolved with its own search"
-                  " and mapped as its builtins", file=sys.stderr)
+            print(f"set apart: {', '.join(dll_name(line) for line in loads.wine_delay)}, a system DLL's delay imports "
+                  "that Wine's loader resolved with its own search and mapped as its builtins", file=sys.stderr)
         for name in ("comctl32", "shell32"):
             self.assertTrue(any(f"\\{name}.dll" in line.lower() for line in loads.after),
                             f"{name}.dll was never loaded: the run did not exercise it")
+
 
 if __name__ == "__main__":
     harness.main()

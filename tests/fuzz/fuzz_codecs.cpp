@@ -10,27 +10,21 @@
 
 namespace {
 
-constexpr long long kMaxHeap = 100ll << 20;
 std::atomic<long long> heapNow{0}, heapPeak{0};
 
 void onMalloc(const volatile void*, std::size_t size)
 {
     const long long now = heapNow += (long long)size;
-    long long peak = heapPeak.load(std::memory_order_relaxed);
-    while (now > peak && !heapPeak.compare_exchange_weak(peak, now, std::memory_order_relaxed)) {
+    for (long long peak = heapPeak; now > peak && !heapPeak.compare_exchange_weak(peak, now);) {
     }
-}
-
-void onFree(const volatile void* p)
-{
-    heapNow -= (long long)__sanitizer_get_allocated_size(p);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
-    __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
+    __sanitizer_install_malloc_and_free_hooks(
+        onMalloc, [](const volatile void* p) { heapNow -= (long long)__sanitizer_get_allocated_size(p); });
     return 0;
 }
 
@@ -39,15 +33,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const long long before = heapNow;
     heapPeak = before;
     const tk::codecs::Image image = tk::codecs::decodeImage({data, size});
-    if (heapPeak - before > kMaxHeap) {
-        std::fprintf(stderr, "decode held %lld bytes of heap at once\n", heapPeak - before);
-        std::abort();
-    }
-    if (!image.empty() && (image.width <= 0 || image.height <= 0 ||
-                           std::size_t(image.width) * std::size_t(image.height) != image.pixels.size() ||
-                           image.pixels.size() > tk::codecs::kMaxPixels)) {
-        std::fprintf(stderr, "picture of %d x %d with %zu pixels\n", image.width, image.height, image.pixels.size());
-        std::abort();
-    }
+    if (heapPeak - before > (100ll << 20))
+        std::fprintf(stderr, "decode held %lld bytes of heap at once\n", heapPeak - before), std::abort();
+    if (!image.empty() && (image.width <= 0 || image.height <= 0 || image.pixels.size() > tk::codecs::kMaxPixels ||
+                           std::size_t(image.width) * std::size_t(image.height) != image.pixels.size()))
+        std::fprintf(stderr, "picture of %d x %d with %zu pixels\n", image.width, image.height, image.pixels.size()),
+            std::abort();
     return 0;
 }

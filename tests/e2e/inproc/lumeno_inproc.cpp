@@ -7,12 +7,12 @@
 //       strip, clicks on the hotspots. Prints its own object counts and memory as one JSON
 //       line on stderr after a warm-up round ("before"), after half the run ("middle") and at
 //       the end ("after").
-//   lumeno_inproc msaa <in|out> <main|about> [act=<child id>] [at=<x>,<y> ...]
-//       walks a window through AccessibleObjectFromWindow, as a screen reader does: "in" in this
-//       process, with the program's windows linked in; "out" from here to the program running
-//       in another process. Prints the child count, each child (role, state, location in screen
-//       pixels, name, default action), the focus, the child hit at each client point given, and
-//       the result of the default action of one child, then pumps messages for a second.
+//   lumeno_inproc msaa out <main|about> [act=<child id>] [at=<x>,<y> ...]
+//       walks a window of the program running in another process through
+//       AccessibleObjectFromWindow, as a screen reader does. Prints the child count, each child
+//       (role, state, location in screen pixels, name, default action), the focus, the child
+//       hit at each client point given, and the result of the default action of one child,
+//       then pumps messages for a second.
 //   lumeno_inproc scaled-size <dpi>   asks the main window the size it wants at that DPI
 //       (WM_GETDPISCALEDSIZE) and prints "answer <result> size <w> <h> frame <w> <h>", the frame
 //       being what the system adds to an empty client area of the window's styles at that DPI
@@ -40,7 +40,6 @@
 #include <cstring>
 #include <map>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -67,12 +66,10 @@ UINT walkMenu(HMENU menu, const char* caption)
         HMENU sub = GetSubMenu(menu, i);
         if (!caption)
             std::printf("%s\n", !sub && (GetMenuState(menu, UINT(i), MF_BYPOSITION) & MF_SEPARATOR) ? "-" : text);
-        if (sub) {
-            if (UINT id = walkMenu(sub, caption))
-                return id;
-        } else if (caption && std::strcmp(text, caption) == 0) {
+        if (UINT id = sub ? walkMenu(sub, caption) : 0)
+            return id;
+        if (!sub && caption && std::strcmp(text, caption) == 0)
             return GetMenuItemID(menu, i);
-        }
     }
     return 0;
 }
@@ -81,35 +78,27 @@ UINT walkMenu(HMENU menu, const char* caption)
 void pump(DWORD ms = 0)
 {
     const DWORD end = GetTickCount() + ms;
-    MSG msg;
-    for (;;) {
+    for (MSG msg;; MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT)) {
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
         if (LONG(GetTickCount() - end) >= 0)
             return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
     }
 }
 
 void counts(const char* phase)
 {
-    unsigned gdi = 0, kinds[16]{};
+    unsigned gdi = 0, kinds[16]{}, windows = 0, menus = 0, icons = 0, handles = 0;
     for (ULONG_PTR h = 0; h <= 0xFFFF; ++h)
-        if (DWORD type = GetObjectType(reinterpret_cast<HGDIOBJ>(h))) {
-            ++gdi;
-            ++kinds[type & 15];
-        }
-    unsigned windows = 0, menus = 0, icons = 0, handles = 0;
-    const DWORD self = GetCurrentProcessId();
+        if (DWORD type = GetObjectType(reinterpret_cast<HGDIOBJ>(h)))
+            ++gdi, ++kinds[type & 15];
     for (ULONG_PTR h = 0x20; h <= 0xFFFF; h += 2) {
         DWORD pid = 0;
         HWND w = reinterpret_cast<HWND>(h);
-        if (IsWindow(w) && GetWindowThreadProcessId(w, &pid) && pid == self)
-            ++windows;
-        if (IsMenu(reinterpret_cast<HMENU>(h)))
-            ++menus;
+        windows += IsWindow(w) && GetWindowThreadProcessId(w, &pid) && pid == GetCurrentProcessId();
+        menus += IsMenu(reinterpret_cast<HMENU>(h)) != FALSE;
         ICONINFO ii{};
         if (GetIconInfo(reinterpret_cast<HICON>(h), &ii)) { // copies its bitmaps: free them
             ++icons;
@@ -119,13 +108,9 @@ void counts(const char* phase)
         }
     }
     std::map<std::string, unsigned> handleTypes;
-    for (ULONG_PTR h = 4; h <= 0xFFFF; h += 4) {
-        DWORD flags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags)) {
-            ++handles;
-            ++handleTypes[handleType(reinterpret_cast<HANDLE>(h))];
-        }
-    }
+    for (ULONG_PTR h = 4; h <= 0xFFFF; h += 4)
+        if (DWORD flags = 0; GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags))
+            ++handles, ++handleTypes[handleType(reinterpret_cast<HANDLE>(h))];
     std::string types;
     for (const auto& [type, n] : handleTypes)
         types += (types.empty() ? "\"" : ",\"") + type + "\":" + std::to_string(n);
@@ -138,15 +123,12 @@ void counts(const char* phase)
                 static_cast<unsigned long long>(mem.WorkingSetSize));
 }
 
-struct Soak {
-    HWND main;
-    tk::RectPx picture; // the scene's area in the form's client pixels
-    UINT aboutId;
-
-    LPARAM inPicture(int x, int y) const { return MAKELPARAM(picture.left + x, picture.top + y); }
-
-    bool aboutCycle(int i)
-    {
+int soak(Application& app, HWND main, int aboutCycles, int moves, int clicks)
+{
+    const tk::RectPx picture = app.MainWindow().Picture1.clientRect(); // the scene's area in the form's client pixels
+    const UINT aboutId = walkMenu(GetMenu(main), "&About");
+    const auto inPicture = [&](int x, int y) { return MAKELPARAM(picture.left + x, picture.top + y); };
+    const auto aboutCycle = [&](int i) {
         SendMessageA(main, WM_COMMAND, aboutId, 0);
         pump();
         HWND about = FindWindowA("TkForm", "About");
@@ -162,35 +144,22 @@ struct Soak {
         SendMessageA(about, WM_CLOSE, 0, 0);
         pump();
         return !IsWindow(about);
-    }
-
-    void move(int i)
-    {
-        if (i % 8 == 7) // the strip belongs to the form itself
-            SendMessageA(main, WM_MOUSEMOVE, 0, MAKELPARAM(3 + (i * 37) % 427, 344 + i % 20));
-        else
-            SendMessageA(main, WM_MOUSEMOVE, 0, inPicture((i * 7) % picture.width(), (i * 13) % picture.height()));
+    };
+    const auto move = [&](int i) {
+        SendMessageA(main, WM_MOUSEMOVE, 0, i % 8 == 7 // the strip belongs to the form itself
+                         ? MAKELPARAM(3 + (i * 37) % 427, 344 + i % 20)
+                         : inPicture((i * 7) % picture.width(), (i * 13) % picture.height()));
         pump();
-    }
-
-    void click(int i) // on a hotspot's middle: whichever hotspot takes it starts one applet
-    {
+    };
+    const auto click = [&](int i) { // on a hotspot's middle: whichever hotspot takes it starts one applet
         const HotspotEntry& h = Hotspots[std::size_t(i) % Hotspots.size()];
-        const POINT p{(h.left + h.width / 2) / 15, (h.top + h.height / 2) / 15};
-        SendMessageA(main, WM_MOUSEMOVE, 0, inPicture(p.x, p.y));
-        SendMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, inPicture(p.x, p.y));
-        SendMessageA(main, WM_LBUTTONUP, 0, inPicture(p.x, p.y));
+        const LPARAM at = inPicture((h.left + h.width / 2) / 15, (h.top + h.height / 2) / 15);
+        SendMessageA(main, WM_MOUSEMOVE, 0, at);
+        SendMessageA(main, WM_LBUTTONDOWN, MK_LBUTTON, at);
+        SendMessageA(main, WM_LBUTTONUP, 0, at);
         pump();
-    }
-};
-
-int soak(Application& app, int aboutCycles, int moves, int clicks)
-{
-    Soak s{};
-    s.main = FindWindowA(nullptr, "Lumeno ControlPanel");
-    s.picture = app.MainWindow().Picture1.clientRect();
-    s.aboutId = s.main ? walkMenu(GetMenu(s.main), "&About") : 0;
-    if (!s.main || !s.aboutId) {
+    };
+    if (!aboutId) {
         std::fprintf(stderr, "soak: main window or About command not found\n");
         return 1;
     }
@@ -198,26 +167,26 @@ int soak(Application& app, int aboutCycles, int moves, int clicks)
     // Warm-up: what stays cached for the program's life (fonts, the shell, the common
     // controls) is made before the first count.
     for (int i = 0; i < 3; ++i)
-        if (!s.aboutCycle(i))
+        if (!aboutCycle(i))
             return 3;
     for (int i = 0; i < 500; ++i)
-        s.move(i);
+        move(i);
     if (clicks > 0)
-        s.click(0);
+        click(0);
     pump(300);
     counts("before");
     const DWORD start = GetTickCount();
     // In two equal halves, counted between them: what leaks grows in both.
     for (int half = 0; half < 2; ++half) {
         for (int i = half * aboutCycles / 2; i < (half + 1) * aboutCycles / 2; ++i)
-            if (!s.aboutCycle(i)) {
+            if (!aboutCycle(i)) {
                 std::fprintf(stderr, "soak: About cycle %d failed\n", i);
                 return 3;
             }
         for (int i = half * moves / 2; i < (half + 1) * moves / 2; ++i)
-            s.move(i);
+            move(i);
         for (int i = std::max(1, half * clicks / 2); i < (half + 1) * clicks / 2; ++i)
-            s.click(i);
+            click(i);
         pump(300);
         if (half == 0)
             counts("middle");
@@ -227,25 +196,19 @@ int soak(Application& app, int aboutCycles, int moves, int clicks)
     return 0;
 }
 
-} // namespace
-
 std::string utf8(BSTR s)
 {
-    std::string out;
     if (!s)
         return "(none)";
-    const int n = WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr);
-    out.resize(std::size_t(n > 0 ? n - 1 : 0));
-    if (n > 1)
-        WideCharToMultiByte(CP_UTF8, 0, s, -1, out.data(), n, nullptr, nullptr);
+    std::string out(std::size_t(std::max(0, WideCharToMultiByte(CP_UTF8, 0, s, -1, nullptr, 0, nullptr, nullptr) - 1)), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, s, -1, out.data(), int(out.size()) + 1, nullptr, nullptr); // and the terminator
     SysFreeString(s);
     return out;
 }
 
 VARIANT childId(LONG id)
 {
-    VARIANT v;
-    VariantInit(&v);
+    VARIANT v{};
     v.vt = VT_I4;
     v.lVal = id;
     return v;
@@ -265,34 +228,30 @@ int walk(HWND hwnd, int argc, char** argv)
     std::printf("count %ld\n", count);
     for (LONG id = 0; id <= count; ++id) {
         const VARIANT child = childId(id);
-        VARIANT role, state;
-        VariantInit(&role);
-        VariantInit(&state);
+        VARIANT role{}, state{};
+        BSTR name = nullptr, action = nullptr;
+        long l = 0, t = 0, w = 0, h = 0;
         acc->get_accRole(child, &role);
         acc->get_accState(child, &state);
-        BSTR name = nullptr, action = nullptr;
         acc->get_accName(child, &name);
         acc->get_accDefaultAction(child, &action);
-        long l = 0, t = 0, w = 0, h = 0;
         acc->accLocation(&l, &t, &w, &h, child);
         std::printf("child %ld role %ld state 0x%lx loc %ld %ld %ld %ld name \"%s\" action \"%s\"\n", id,
                     role.vt == VT_I4 ? role.lVal : -1L, state.vt == VT_I4 ? state.lVal : 0L, l, t, w, h,
                     utf8(name).c_str(), utf8(action).c_str());
     }
-    VARIANT focus;
-    VariantInit(&focus);
+    VARIANT focus{};
     acc->get_accFocus(&focus);
     std::printf("focus %d %ld\n", focus.vt, focus.vt == VT_I4 ? focus.lVal : 0L);
     for (int i = 0; i < argc; ++i) {
-        int x = 0, y = 0;
+        POINT p{};
         LONG act = 0;
-        if (std::sscanf(argv[i], "at=%d,%d", &x, &y) == 2) {
-            POINT p{x, y};
+        if (std::sscanf(argv[i], "at=%ld,%ld", &p.x, &p.y) == 2) {
+            const POINT client = p;
             ClientToScreen(hwnd, &p);
-            VARIANT hit;
-            VariantInit(&hit);
+            VARIANT hit{};
             acc->accHitTest(p.x, p.y, &hit);
-            std::printf("hit %d,%d %d %ld\n", x, y, hit.vt, hit.vt == VT_I4 ? hit.lVal : 0L);
+            std::printf("hit %ld,%ld %d %ld\n", client.x, client.y, hit.vt, hit.vt == VT_I4 ? hit.lVal : 0L);
         } else if (std::sscanf(argv[i], "act=%ld", &act) == 1) {
             std::printf("act %ld 0x%08lx\n", act, static_cast<unsigned long>(acc->accDoDefaultAction(childId(act))));
         }
@@ -305,19 +264,14 @@ int walk(HWND hwnd, int argc, char** argv)
 
 int keys(HWND main)
 {
-    auto key = [main](UINT msg, WPARAM vk, bool repeat) {
-        // Bit 30: the key was down before this message; bit 31: it is being released.
-        LPARAM lp = 1 | (repeat || msg == WM_KEYUP ? LPARAM(1) << 30 : 0) | (msg == WM_KEYUP ? LPARAM(1) << 31 : 0);
-        SendMessageA(main, msg, vk, lp);
-    };
-    for (WPARAM vk : {WPARAM(VK_HOME), WPARAM(VK_TAB), WPARAM(VK_TAB), WPARAM(VK_TAB), WPARAM(VK_TAB), WPARAM(VK_TAB)}) {
-        key(WM_KEYDOWN, vk, false);
-        key(WM_KEYUP, vk, false);
+    // Bits 30 and 31 of lParam: the key was down before this message; it is being released.
+    constexpr LPARAM repeat = LPARAM(1) << 30, up = LPARAM(3) << 30;
+    for (WPARAM vk : {VK_HOME, VK_TAB, VK_TAB, VK_TAB, VK_TAB, VK_TAB, VK_RETURN}) {
+        SendMessageA(main, WM_KEYDOWN, vk, 1);
+        for (int i = 0; vk == VK_RETURN && i < 3; ++i)
+            SendMessageA(main, WM_KEYDOWN, vk, 1 | repeat);
+        SendMessageA(main, WM_KEYUP, vk, 1 | up);
     }
-    key(WM_KEYDOWN, VK_RETURN, false);
-    for (int i = 0; i < 3; ++i)
-        key(WM_KEYDOWN, VK_RETURN, true);
-    key(WM_KEYUP, VK_RETURN, false);
     pump(1000);
     return 0;
 }
@@ -330,9 +284,9 @@ int scaledSize(HWND main, int dpi)
     if (!adjust)
         return 3;
     SIZE size{};
+    RECT frame{};
     const LRESULT answer = SendMessageW(main, 0x02E4 /* WM_GETDPISCALEDSIZE */, MAKEWPARAM(dpi, dpi),
                                         reinterpret_cast<LPARAM>(&size));
-    RECT frame{};
     adjust(&frame, DWORD(GetWindowLongPtrW(main, GWL_STYLE)), GetMenu(main) != nullptr,
            DWORD(GetWindowLongPtrW(main, GWL_EXSTYLE)), UINT(dpi));
     std::printf("answer %ld size %ld %ld frame %ld %ld\n", long(answer), size.cx, size.cy, frame.right - frame.left,
@@ -340,33 +294,21 @@ int scaledSize(HWND main, int dpi)
     return 0;
 }
 
-// The walk's window: About opened from the menu first when asked for.
-int msaaInside(HWND main, bool about, int argc, char** argv)
-{
-    if (about)
-        SendMessageA(main, WM_COMMAND, walkMenu(GetMenu(main), "&About"), 0);
-    pump(300);
-    HWND hwnd = about ? FindWindowA(nullptr, "About") : main;
-    return hwnd ? walk(hwnd, argc, argv) : 1;
-}
+} // namespace
 
 int main(int argc, char** argv)
 {
-    const bool menus = argc == 2 && std::strcmp(argv[1], "menus") == 0;
-    const bool keying = argc == 2 && std::strcmp(argv[1], "keys") == 0;
-    const bool soaking = argc == 5 && std::strcmp(argv[1], "soak") == 0;
-    const bool walking = argc >= 4 && std::strcmp(argv[1], "msaa") == 0;
-    const bool sizing = argc == 3 && std::strcmp(argv[1], "scaled-size") == 0;
-    if (!menus && !soaking && !keying && !walking && !sizing) {
-        std::fprintf(stderr, "usage: lumeno_inproc menus | keys | scaled-size <dpi> | soak <about cycles> <moves> <clicks> | "
-                             "msaa <in|out> <main|about> [act=<id>] [at=<x>,<y> ...]\n");
-        return 2;
-    }
+    const std::string command = argc > 1 ? argv[1] : "";
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const bool about = walking && std::strcmp(argv[3], "about") == 0;
-    if (walking && std::strcmp(argv[2], "in") != 0) { // the program runs in another process
-        HWND hwnd = FindWindowA(nullptr, about ? "About" : "Lumeno ControlPanel");
+    if (command == "msaa" && argc >= 4 && std::strcmp(argv[2], "out") == 0) { // the program runs in another process
+        HWND hwnd = FindWindowA(nullptr, std::strcmp(argv[3], "about") == 0 ? "About" : "Lumeno ControlPanel");
         return hwnd ? walk(hwnd, argc - 4, argv + 4) : 1;
+    }
+    const int wanted = command == "menus" || command == "keys" ? 2 : command == "scaled-size" ? 3 : command == "soak" ? 5 : -1;
+    if (argc != wanted) {
+        std::fprintf(stderr, "usage: lumeno_inproc menus | keys | scaled-size <dpi> | soak <about cycles> <moves> <clicks> | "
+                             "msaa out <main|about> [act=<id>] [at=<x>,<y> ...]\n");
+        return 2;
     }
     tk::win32::Win32Backend backend(GetModuleHandleA(nullptr), {{IDP_SCENE, IDP_SCENE_2X}, {IDP_LOGO, IDP_LOGO_2X}});
     tk::BackendInstaller install(backend);
@@ -375,14 +317,12 @@ int main(int argc, char** argv)
     HWND hwnd = FindWindowA(nullptr, "Lumeno ControlPanel");
     if (!hwnd)
         return 1;
-    if (walking)
-        return msaaInside(hwnd, about, argc - 4, argv + 4);
-    if (keying)
+    if (command == "keys")
         return keys(hwnd);
-    if (sizing)
+    if (command == "scaled-size")
         return scaledSize(hwnd, std::atoi(argv[2]));
-    if (soaking)
-        return soak(app, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
+    if (command == "soak")
+        return soak(app, hwnd, std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     walkMenu(GetMenu(hwnd), nullptr);
     std::fflush(stdout);
     return 0;
