@@ -1,7 +1,9 @@
 # The main window's picture as the user meets it, for every end-to-end test: the hotspot
 # catalogue (topmost first), the client rectangles of the picture and the strip, a point on each
-# hotspot that no higher one covers, one on bare picture, and the icon art.
+# hotspot that no higher one covers, one on bare picture, the icon art, and what a screen reader
+# finds in the program's windows.
 
+import re
 import sys
 from pathlib import Path
 
@@ -12,10 +14,15 @@ from harness import Rect  # noqa: E402
 import numpy as np  # noqa: E402
 from PIL import Image  # noqa: E402
 
-SCENE = Rect.of_size(5, 6, 425, 331)          # client pixels of the picture's inside
+# 96-DPI client pixels.
+MAIN_CLIENT = (433, 368)
+SCENE = Rect.of_size(5, 6, 425, 331)          # the picture's inside
 PICTURE_OUTER = Rect.of_size(3, 4, 429, 335)  # with its 2-pixel sunken border
-STRIP_INSIDE = Rect.of_size(5, 346, 423, 16)  # the strip inside its sunken edge
-PREVIEW_X, TEXT_X = 6, 29                     # the strip's icon and title, client x
+STRIP = Rect.of_size(3, 344, 427, 20)         # the info strip with its sunken edge
+STRIP_INSIDE = Rect.of_size(5, 346, 423, 16)
+PREVIEW = (6, 346)                            # the strip's icon, at its own size
+TEXT_X = 29                                   # the strip's title label, client x
+START_PICTURE = Path(__file__).resolve().parent / "data" / "main_window_at_start.png"  # the client area
 
 
 class Hotspot:
@@ -56,9 +63,7 @@ for _i in reversed(range(len(HOTSPOTS))):
 
 def spot_at(x: int, y: int) -> str:
     """The title of the topmost hotspot at a client point, "" for none."""
-    if not SCENE.contains(x, y):
-        return ""
-    owner = OWNERS[y - SCENE.top, x - SCENE.left]
+    owner = OWNERS[y - SCENE.top, x - SCENE.left] if SCENE.contains(x, y) else -1
     return HOTSPOTS[owner].title if owner >= 0 else ""
 
 
@@ -66,13 +71,9 @@ def deepest_point(mask: np.ndarray) -> tuple[int, int]:
     # The client point of a region farthest from its edge, so no pixel rounding matters.
     core = mask.copy()
     while True:
-        inner = core.copy()
-        inner[1:, :] &= core[:-1, :]
-        inner[:-1, :] &= core[1:, :]
-        inner[:, 1:] &= core[:, :-1]
-        inner[:, :-1] &= core[:, 1:]
-        inner[[0, -1], :] = False
-        inner[:, [0, -1]] = False
+        # Peeled by one pixel; what the rolls wrap round lands on the border, which goes too.
+        inner = core & np.roll(core, 1, 0) & np.roll(core, -1, 0) & np.roll(core, 1, 1) & np.roll(core, -1, 1)
+        inner[[0, -1], :] = inner[:, [0, -1]] = False
         if not inner.any():
             break
         core = inner
@@ -94,3 +95,23 @@ def glide_to(desktop: harness.Desktop, window: harness.Window, x: int, y: int, s
     px, py = desktop.pointer()
     n = max(2, int(max(abs(sx - px), abs(sy - py)) / step))
     desktop.glide([(px + (sx - px) * i / n, py + (sy - py) * i / n) for i in range(1, n + 1)], step_delay=0.02)
+
+
+ROLE_LINK, ROLE_STATICTEXT, ROLE_GRAPHIC, ROLE_PUSHBUTTON = 30, 41, 40, 43
+STATE_FOCUSABLE, STATE_INVISIBLE = 0x100000, 0x8000
+CHILD = re.compile(r'^child (\d+) role (-?\d+) state 0x([0-9a-f]+) loc (-?\d+) (-?\d+) (\d+) (\d+) '
+                   r'name "(.*)" action "(.*)"$', re.M)
+
+
+def read_aloud(window: str, *args: str) -> tuple[dict[int, dict], str]:
+    """A screen reader's walk of the "main" or "about" window from another process (Wine marshals
+    IAccessible across processes): child id to role, state, screen rectangle, name and action,
+    and all `lumeno_inproc msaa` printed (hit tests, default actions)."""
+    proc = harness.session().wine_run([str(harness.INPROC), "msaa", "out", window, *args], timeout=60,
+                                      check=False, extra_env={"WINEDEBUG": "-all"})
+    out = proc.stdout.decode(errors="replace").replace("\r\n", "\n")
+    if proc.returncode:
+        raise harness.HarnessError(f"the walk of {window} failed: {out}{proc.stderr.decode(errors='replace')[-1500:]}")
+    return {int(m[1]): {"role": int(m[2]), "state": int(m[3], 16), "name": m[8], "action": m[9],
+                        "rect": Rect.of_size(*map(int, m.group(4, 5, 6, 7)))}
+            for m in CHILD.finditer(out) if int(m[1]) > 0}, out
