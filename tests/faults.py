@@ -18,7 +18,7 @@ TOP = Path(__file__).resolve().parent.parent
 # (what goes wrong, file, text as it stands, text with the fault, the end-to-end file that looks there)
 FAULTS = [
     ("catalogue: a hotspot's left edge", 'mainwindow/hotspots.h',
-     '"Mouse",              2,  8, 5760,', '"Mouse",              2,  8, 5775,', 'display_scale'),
+     '"Mouse",              2,  8, 5760,', '"Mouse",              2,  8, 5775,', 'keyboard_access'),
     ("catalogue: a hotspot's applet", 'mainwindow/hotspots.h',
      '"Modems",             1,  7,', '"Modems",             1,  5,', 'launching'),
     ("catalogue: a title's text", 'mainwindow/hotspots.h',
@@ -27,9 +27,9 @@ FAULTS = [
      '"Display",           11,', '"Display",           10,', 'display_scale'),
     ('z-order: keyboard below computer', 'mainwindow/hotspots.h',
      '    {"imgKeyboard",     "Keyboard",           5,  6, 1440, 4200, 3885,  480},\n    {"imgHardDisk",     "Add/New Hardware",   4,  0, 4395, 3765,  675,  435},\n    {"imgComputer",     "System Properites", 10, 14,  990, 3720, 4065,  555},\n',
-     '    {"imgHardDisk",     "Add/New Hardware",   4,  0, 4395, 3765,  675,  435},\n    {"imgComputer",     "System Properites", 10, 14,  990, 3720, 4065,  555},\n    {"imgKeyboard",     "Keyboard",           5,  6, 1440, 4200, 3885,  480},\n', 'display_scale'),
+     '    {"imgHardDisk",     "Add/New Hardware",   4,  0, 4395, 3765,  675,  435},\n    {"imgComputer",     "System Properites", 10, 14,  990, 3720, 4065,  555},\n    {"imgKeyboard",     "Keyboard",           5,  6, 1440, 4200, 3885,  480},\n', 'keyboard_access'),
     ("edges: a control's right edge is inside", 'toolkit/container.cpp',
-     'x < c->Left() + c->Width()', 'x <= c->Left() + c->Width()', 'display_scale'),
+     'x < c->Left() + c->Width()', 'x <= c->Left() + c->Width()', 'keyboard_access'),
     ('command line: an applet selector', 'launcher/modControlPanels.h',
      'Control_RunDLL main.cpl @1', 'Control_RunDLL main.cpl,@1', 'launching'),
     ('show state: not 5', 'launcher/modControlPanels.cpp',
