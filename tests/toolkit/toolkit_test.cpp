@@ -99,20 +99,6 @@ TEST_F(ToolkitTest, PictureBoxTakesTheMouseOverItsClientAreaAndIgnoresItsBorder)
     EXPECT_EQ(take(), (Log{"inBox.move", "box.move"}));
 }
 
-TEST_F(ToolkitTest, APressKeepsThePointerOnItsSideOfAPictureBoxEdgeUntilRelease)
-{
-    backend.mouseDown(*window, {153, 13});                // the image in the box
-    backend.mouseMove(*window, {100, 60}, Button::Left); // out of the box: still the image's
-    backend.mouseUp(*window, {100, 60});                  // released outside it: no click
-    backend.mouseMove(*window, {100, 60});                // the form's again
-    EXPECT_EQ(take(), (Log{"inBox.down1/0", "inBox.move", "inBox.up1", "form.move"}));
-    backend.mouseDown(*window, {15, 15});                 // an image of the form
-    backend.mouseMove(*window, {160, 30}, Button::Left); // over the box: still the form's image
-    backend.mouseUp(*window, {153, 13});
-    backend.mouseMove(*window, {153, 13});                // the box's image again
-    EXPECT_EQ(take(), (Log{"top.down1/0", "top.move", "top.up1", "inBox.move"}));
-}
-
 class SquarePicture final : public Picture {
 public:
     SizePx size() const override { return {10, 10}; }
@@ -153,31 +139,6 @@ TEST_F(ToolkitTest, AutoSizeKeepsLeftAndTopAndFitsTheText)
     EXPECT_EQ(l.Left(), 60);
 }
 
-TEST_F(ToolkitTest, TimersTickEveryIntervalRestartOnANewIntervalAndDieWithTheirForm)
-{
-    backend.advance(250);
-    EXPECT_EQ(take(), (Log{"tick@100", "tick@200"}));
-    form.timer.SetInterval(100); // at 250: next tick at 350, not 300
-    backend.advance(100);
-    EXPECT_EQ(take(), (Log{"tick@350"}));
-    form.timer.SetEnabled(false);
-    backend.advance(1000);
-    EXPECT_TRUE(take().empty());
-    form.timer.SetEnabled(true); // counts from now (1350)
-    backend.advance(100);
-    EXPECT_EQ(take(), (Log{"tick@1450"}));
-
-    window->close(); // stops the timers; the next show reloads the form
-    EXPECT_FALSE(form.Loaded());
-    EXPECT_TRUE(backend.quitRequested); // it was the last window
-    backend.advance(1000);
-    EXPECT_TRUE(take().empty());
-    form.Show();
-    EXPECT_TRUE(form.Loaded());
-    backend.advance(100);
-    EXPECT_EQ(take(), (Log{"tick@2550"}));
-}
-
 TEST_F(ToolkitTest, AClickIsAPressAndReleaseOnTheSameControlAndASecondQuickOneADoubleClick)
 {
     backend.click(*window, {15, 15});
@@ -194,22 +155,6 @@ TEST_F(ToolkitTest, AClickIsAPressAndReleaseOnTheSameControlAndASecondQuickOneAD
     // The second press is a double click only: no press, and its release clicks nothing.
     backend.doubleClick(*window, {15, 15});
     EXPECT_EQ(take(), (Log{"top.down1/0", "top.up1", "top.click", "top.dblclick", "top.up1"}));
-}
-
-TEST_F(ToolkitTest, EveryButtonPressedWhileOneIsHeldGoesToTheControlHoldingThePointer)
-{
-    backend.mouseDown(*window, {15, 15});
-    backend.mouseDown(*window, {40, 40}, Button::Right); // over "below": "top" has the pointer
-    backend.mouseUp(*window, {40, 40}, Button::Right);
-    backend.mouseMove(*window, {40, 40}, Button::Left);  // still captured by "top"
-    backend.mouseUp(*window, {15, 15});
-    backend.mouseMove(*window, {40, 40});
-    EXPECT_EQ(take(), (Log{"top.down1/0", "top.down2/0", "top.up2", "top.move", "top.up1", "top.click", "below.move"}));
-
-    backend.mouseDown(*window, {15, 15}, Button::Right);
-    backend.mouseDown(*window, {15, 15});
-    window->events->mouse({MouseEvent::Kind::CaptureLost, 0, 0, {}}); // each held button is released
-    EXPECT_EQ(take(), (Log{"top.down2/0", "top.down1/0", "top.up1", "top.up2"}));
 }
 
 TEST_F(ToolkitTest, APressCapturesThePointerForThePressedControlUntilReleaseOrCaptureLoss)
@@ -298,30 +243,6 @@ TEST(ControlArrays, EachElementsEventsReachTheOneHandlerWithItsIndex)
     EXPECT_EQ(form.log, (Log{"move 0 at 5,2", "move 1 at 5,2", "click 2"}));
     EXPECT_EQ(form.imgCell(2).Name(), "imgCell(2)");
     EXPECT_THROW(form.imgCell(3), std::out_of_range);
-}
-
-TEST(Lines, AreDrawnFromTheirFirstEndToTheirSecond)
-{
-    HeadlessBackend backend;
-    BackendInstaller install(backend);
-    ArrayForm form;
-    form.Show();
-    const auto ops = backend.findWindow("Array")->paint();
-    const auto line = std::find_if(ops.begin(), ops.end(), [](const headless::DrawOp& op) {
-        return op.kind == headless::DrawOp::Kind::Line;
-    });
-    ASSERT_NE(line, ops.end());
-    EXPECT_EQ(line->rect, (DeviceRect{10, 50, 50, 10})); // from (10, 50) up to (50, 10)
-    EXPECT_EQ(form.lnRising.Left(), 10); // its box
-    EXPECT_EQ(form.lnRising.Top(), 10);
-    EXPECT_EQ(form.lnRising.Height(), 40);
-}
-
-TEST(Colors, ComponentsAboveTheRangeAreLimited)
-{
-    EXPECT_EQ(Rgb(300, 0, -5), 0x0000FFu);
-    EXPECT_EQ(Rgb(255, 128, 0), 0x0080FFu);
-    EXPECT_TRUE(IsSystemColor(SysColor::ButtonFace));
 }
 
 } // namespace

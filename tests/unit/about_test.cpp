@@ -70,94 +70,12 @@ TEST_F(AboutTest, LoadFillsTheLabelsAndShortCommentsStandStill)
     EXPECT_EQ(about->lblComments.Top(), 0);
 }
 
-TEST_F(AboutTest, ChosenAgainItComesForwardUnchangedAndAfterCloseTheSameObjectReloads)
-{
-    backend.advance(3000);
-    about->lblVersion.SetCaption("changed");
-    about->lblCopyright.SetForeColor(0);
-    about->lblTit.Move(50, 50);
-    EXPECT_EQ(chooseAbout(), aboutWin);
-    EXPECT_EQ(countCaptioned(backend, "About"), 1);
-    EXPECT_EQ(aboutWin->showCount, 2);
-    EXPECT_EQ(about->lblVersion.Caption(), "changed");
-    backend.advance(2000); // the disclaimer timer still counts from the first load
-    EXPECT_FALSE(about->lblDisc.Visible());
-
-    aboutWin->close();
-    EXPECT_EQ(countCaptioned(backend, "About"), 0);
-    EXPECT_FALSE(backend.quitRequested);
-    EXPECT_FALSE(about->Loaded());
-    frmAbout* const first = about;
-    aboutWin = nullptr;
-    reopen();
-    EXPECT_EQ(about, first);
-    EXPECT_EQ(&app.AboutWindow(), about);
-    expectLoadState();
-    backend.advance(4999); // a fresh five seconds for the disclaimer
-    EXPECT_TRUE(about->lblDisc.Visible());
-}
-
-TEST_F(AboutTest, EveryReopenLoadsTheSameWindowAndAddsNothing)
-{
-    const std::string firstLoad = about->Describe();
-    for (int i = 0; i < 4; ++i) {
-        backend.advance(6000); // the disclaimer hides, the logo's timer speeds up
-        clickLogo(Button::Left);
-        aboutWin->close();
-        aboutWin = nullptr;
-        reopen();
-        EXPECT_EQ(about->Describe(), firstLoad) << "load " << i + 2;
-    }
-    // Each control once in its container, and drawn once.
-    EXPECT_EQ(about->picCont.Controls(), std::vector<tk::Control*>{&about->lblComments});
-    const std::vector<tk::Control*>& controls = about->Controls();
-    EXPECT_EQ(controls.size(), 11u);
-    EXPECT_EQ(std::set<tk::Control*>(controls.begin(), controls.end()).size(), controls.size());
-    const auto ops = aboutWin->paint();
-    for (const std::string_view text : {App.Comments, App.LegalCopyright, std::string_view(ContactEmail)})
-        EXPECT_EQ(std::count_if(ops.begin(), ops.end(), [&](const tk::headless::DrawOp& op) { return op.text == text; }),
-                  1) << text;
-}
-
 TEST(VersionText, PadsMinorAndRevisionOnTheLeftAndNeverCuts)
 {
     EXPECT_EQ(VersionText(1, 0, 0), "1.00.0000");
     EXPECT_EQ(VersionText(2, 15, 3), "2.15.0003");
     EXPECT_EQ(VersionText(1, 100, 0), "1.100.0000");
     EXPECT_EQ(VersionText(10, 5, 12345), "10.05.12345");
-}
-
-TEST(AboutTitle, MovesToSpanTheWindowOnlyWhenWiderThanTheComments)
-{
-    for (int width : {198, 199}) {
-        // The application title measures to a chosen width.
-        HeadlessBackend backend{artResource};
-        backend.textSize = [width](std::string_view text, tk::SizePx s, int) {
-            return text == App.Title ? tk::SizePx{width, s.cy} : s;
-        };
-        tk::BackendInstaller install{backend};
-        frmAbout about;
-        about.Show();
-        const HeadlessWindow* w = backend.findWindow("About");
-        ASSERT_NE(w, nullptr);
-        ASSERT_EQ(about.lblComments.Width(), 198);
-        EXPECT_EQ(about.lblTit.Left(), width == 198 ? 96 : 0);
-        EXPECT_EQ(about.lblTit.Width(), width == 198 ? 198 : float(w->outer.width()));
-    }
-}
-
-TEST_F(AboutTest, TheTitleRuleHoldsAfterAMoveTo192Dpi)
-{
-    const float outerWidth = float(aboutWin->outer.width());
-    ASSERT_EQ(about->lblTit.Width(), outerWidth);
-    const float versionWidth = about->lblVersion.Width();
-    // At 200 % the faces measure a pixel wider a character than twice their 96-DPI width.
-    aboutWin->scale = tk::DisplayScale(192);
-    backend.textSize = [](std::string_view text, tk::SizePx s, int) { return tk::SizePx{s.cx + int(text.size()), s.cy}; };
-    aboutWin->events->scaleChanged();
-    EXPECT_EQ(about->lblTit.Left(), 0);
-    EXPECT_EQ(about->lblTit.Width(), outerWidth) << "the title still spans the window, centred";
-    EXPECT_GT(about->lblVersion.Width(), versionWidth) << "a label the program left to its text fits it again";
 }
 
 TEST_F(AboutTest, LinksOpenTheFixedAddressesThroughTheShell)
@@ -222,30 +140,6 @@ TEST_F(AboutTest, EveryPressOnTheLogoTogglesTheDisclaimerButOnlyCtrlLeftStartsTh
         EXPECT_EQ(about->lblDisc.Visible(), !shown) << where; // the release does not toggle
         EXPECT_FALSE(about->bFollowCursor) << where;
     }
-}
-
-TEST_F(AboutTest, PressesWhileAButtonIsHeldAndDoubleClicksCountAsTheyCome)
-{
-    // A right press while the left is held toggles again; its release ends a Ctrl+left chase.
-    const bool shown = about->lblDisc.Visible();
-    press(Button::Left, ShiftKey::Ctrl);
-    EXPECT_TRUE(about->bFollowCursor);
-    press(Button::Right);
-    EXPECT_EQ(about->lblDisc.Visible(), shown);
-    release(Button::Right);
-    EXPECT_FALSE(about->bFollowCursor);
-    EXPECT_EQ(about->Timer1.Interval(), 200);
-    release(Button::Left);
-    EXPECT_EQ(about->lblDisc.Visible(), shown);
-
-    // A double click toggles once: its second press is a double click, which has no handler.
-    backend.doubleClick(*aboutWin, aboutWin->scale.toDevice(logo()));
-    EXPECT_EQ(about->lblDisc.Visible(), !shown);
-    clickLogo(Button::Left);
-    backend.doubleClickPress(*aboutWin, aboutWin->scale.toDevice(logo()), Button::Left, ShiftKey::Ctrl);
-    EXPECT_FALSE(about->bFollowCursor); // a Ctrl double click starts no chase
-    release(Button::Left);
-    EXPECT_EQ(about->lblDisc.Visible(), shown);
 }
 
 TEST_F(AboutTest, TheLogoFollowsTheCursorWhileHeldWithCtrlAndGoesHomeAfterRelease)
@@ -318,23 +212,6 @@ TEST_F(AboutTest, OnEachOfTwoMonitorsTheChaseIsExactAndLabelsMeasureAtThatMonito
     aboutWin = chooseAbout();
     ASSERT_NE(aboutWin, nullptr);
     EXPECT_EQ(about->lblVersion.Width(), versionAt96 + 9);
-}
-
-TEST_F(AboutTest, TheChaseStateSurvivesClosingAndReopening)
-{
-    backend.cursor = {500, 400};
-    press(Button::Left, ShiftKey::Ctrl);
-    backend.advance(200);
-    aboutWin->close(); // closed while still held: no release ever arrives
-    backend.cursor = {520, 410};
-    aboutWin = nullptr;
-    reopen();
-    EXPECT_TRUE(about->bFollowCursor);
-    EXPECT_EQ(about->ptCursor.x, 500);
-    EXPECT_EQ(about->ptCursor.y, 400);
-    expectLogoHome();
-    backend.advance(200);
-    EXPECT_EQ(logo(), cursorFromWindowCorner()); // chases without a new press
 }
 
 TEST_F(AboutTest, LongCommentsScrollHalfAPixelPerTickAndReenterFromBelow)

@@ -49,14 +49,6 @@ protected:
         EXPECT_EQ(frm().lblInfo.Caption(), kSpots[std::size_t(spot)].title) << where;
         EXPECT_EQ(frm().imgPreview.Picture(), icons[std::size_t(kSpots[std::size_t(spot)].icon)]) << where;
     }
-    std::vector<RectPx> cues()
-    {
-        std::vector<RectPx> out;
-        for (const auto& op : mainWin->paint())
-            if (op.kind == tk::headless::DrawOp::Kind::FocusRect)
-                out.push_back(mainWin->scale.toLogical(op.rect));
-        return out;
-    }
     std::vector<std::string> starts()
     {
         std::vector<std::string> out;
@@ -66,30 +58,6 @@ protected:
     }
     static std::string applet(int spot) { return std::string(kAppletCommands[kSpots[std::size_t(spot)].applet]); }
 };
-
-TEST_F(KeyboardTest, NoHotspotHasTheFocusUntilAKeyPicksTheFirstOrTheLast)
-{
-    EXPECT_EQ(focused(), -1);
-    EXPECT_EQ(events().accessibleFocus(), -1);
-    backend.mouseMove(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Clock]))));
-    backend.click(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Clock]))));
-    EXPECT_EQ(focused(), -1) << "the mouse never moves the keyboard's focus";
-
-    const struct { int key; short shift; int expected; } firsts[] = {
-        {Key::Tab, 0, Map},  {Key::Tab, tk::ShiftKey::Shift, Keys}, {Key::Home, 0, Map},
-        {Key::End, 0, Keys}, {Key::Right, 0, Map},                  {Key::Left, 0, Map},
-        {Key::Up, 0, Map},   {Key::Down, 0, Map},
-    };
-    for (const auto& f : firsts) {
-        frm().Unload();
-        frm().Show();
-        mainWin = backend.findWindow("Lumeno ControlPanel");
-        ASSERT_NE(mainWin, nullptr);
-        EXPECT_EQ(focused(), -1) << "each load starts without a focus";
-        backend.press(f.key, f.shift);
-        EXPECT_EQ(focused(), f.expected) << "key " << f.key << " shift " << f.shift;
-    }
-}
 
 TEST_F(KeyboardTest, TabGoesRoundTheHotspotsInReadingOrderBothWays)
 {
@@ -148,27 +116,6 @@ TEST_F(KeyboardTest, ArrowsGoToTheNearestHotspotThatWayAndStayAtDeadEnds)
     }
 }
 
-TEST_F(KeyboardTest, TheStripShowsTheFocusedHotspotAsHoverDoesAndHoverLeavesTheFocusAlone)
-{
-    for (int spot : kReadingOrder) {
-        backend.press(Key::Tab);
-        expectStrip(spot, kSpots[std::size_t(spot)].name);
-    }
-    // Hovering moves the strip, not the focus: the next key goes on from the focused one.
-    backend.mouseMove(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Clock]))));
-    expectStrip(Clock, "hover");
-    EXPECT_EQ(focused(), Keys);
-    backend.press(Key::Tab);
-    EXPECT_EQ(focused(), Map);
-    expectStrip(Map, "after the hover");
-    // Under the same rules as hover: the strip's icon is set again even when the title stays.
-    frm().imgPreview.SetPicture(nullptr);
-    backend.press(Key::Up); // a dead end: nothing moves, nothing changes
-    EXPECT_EQ(frm().imgPreview.Picture(), nullptr);
-    backend.press(Key::Right);
-    expectStrip(Display, "after the arrow");
-}
-
 TEST_F(KeyboardTest, EnterOrSpaceStartsTheFocusedAppletOncePerPressAndRepeatsStartNothing)
 {
     backend.press(Key::Enter);
@@ -198,32 +145,6 @@ TEST_F(KeyboardTest, EnterOrSpaceStartsTheFocusedAppletOncePerPressAndRepeatsSta
     EXPECT_EQ(backend.processStarts[0].program, backend.processStarts[1].program);
     EXPECT_EQ(backend.processStarts[0].showState, backend.processStarts[1].showState);
     expectStrip(Keys, "after Enter");
-}
-
-TEST_F(KeyboardTest, TheCueShowsOnlyOnceTheKeyboardIsUsedAndOnlyWhileTheWindowHasTheFocus)
-{
-    // A mouse user: hover and clicks draw no cue, whatever the UI state.
-    backend.mouseMove(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Display]))));
-    backend.click(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Display]))));
-    EXPECT_TRUE(cues().empty());
-
-    backend.press(Key::Tab);
-    EXPECT_EQ(cues(), std::vector<RectPx>{rectOf(kSpots[Map])});
-    backend.press(Key::Down);
-    EXPECT_EQ(cues(), std::vector<RectPx>{rectOf(kSpots[LeftSpeaker])}) << "one cue, on the focused one";
-
-    backend.focus(nullptr); // another program is active
-    EXPECT_TRUE(cues().empty());
-    backend.focus(mainWin);
-    EXPECT_EQ(cues(), std::vector<RectPx>{rectOf(kSpots[LeftSpeaker])});
-
-    backend.setFocusCueHidden(*mainWin, true); // the system says cues hide again
-    EXPECT_TRUE(cues().empty());
-    EXPECT_EQ(focused(), LeftSpeaker) << "a hidden cue keeps the focus";
-    backend.mouseMove(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Map]))));
-    EXPECT_TRUE(cues().empty());
-    backend.press(Key::Up);
-    EXPECT_EQ(cues(), std::vector<RectPx>{rectOf(kSpots[Map])});
 }
 
 TEST_F(KeyboardTest, AScreenReaderSeesThirteenButtonsInReadingOrderNamedAsTheStripNamesThem)
@@ -290,17 +211,6 @@ TEST_F(KeyboardTest, TheReadersHitTestAnswersWhatTheMouseWouldHover)
     }
 }
 
-TEST_F(KeyboardTest, TheReadersDefaultActionStartsWhatAClickStarts)
-{
-    for (int i = 0; i < 13; ++i) {
-        backend.processStarts.clear();
-        const int spot = kReadingOrder[std::size_t(i)];
-        events().accessibleAction(i);
-        EXPECT_EQ(starts(), std::vector<std::string>{applet(spot)}) << kSpots[std::size_t(spot)].name;
-    }
-    EXPECT_EQ(focused(), -1) << "the action moves no focus";
-}
-
 // ---- The About window ----
 
 class AboutKeyboardTest : public AboutTestBase {
@@ -320,42 +230,6 @@ protected:    tk::WindowEvents& events() { return *aboutWin->events; }
         return -1;
     }
 };
-
-TEST_F(AboutKeyboardTest, TabReachesTheTwoLinksOnlyAndEnterFollowsThemAsAClickDoes)
-{
-    EXPECT_EQ(backend.focused, aboutWin) << "the About window opens active";
-    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblWeb.pixelRect())));
-    const std::string webByClick = lastShellCall();
-    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblEmail.pixelRect())));
-    const std::string mailByClick = lastShellCall();
-    backend.shellCalls.clear();
-
-    // Both on one line: the web address on the left comes first.
-    backend.press(Key::Tab);
-    EXPECT_EQ(about->FocusedControl(), &about->lblWeb);
-    backend.press(Key::Enter);
-    EXPECT_EQ(lastShellCall(), webByClick);
-    backend.press(Key::Tab);
-    EXPECT_EQ(about->FocusedControl(), &about->lblEmail);
-    backend.keyDown(Key::Enter);
-    backend.keyDown(Key::Enter, 0, true);
-    EXPECT_EQ(lastShellCall(), mailByClick);
-    EXPECT_EQ(backend.shellCalls.size(), 2u) << "a held Enter follows the link once";
-    backend.press(Key::Tab);
-    EXPECT_EQ(about->FocusedControl(), &about->lblWeb) << "round again";
-
-    std::vector<tk::RectPx> cues;
-    for (const auto& op : aboutWin->paint())
-        if (op.kind == tk::headless::DrawOp::Kind::FocusRect)
-            cues.push_back(aboutWin->scale.toLogical(op.rect));
-    EXPECT_EQ(cues, std::vector<tk::RectPx>{about->lblWeb.pixelRect()});
-
-    // The main window kept its own state: no focus there, no cue.
-    HeadlessWindow* mainWindow = backend.findWindow("Lumeno ControlPanel");
-    EXPECT_EQ(app.MainWindow().FocusedControl(), nullptr);
-    for (const auto& op : mainWindow->paint())
-        EXPECT_NE(op.kind, tk::headless::DrawOp::Kind::FocusRect);
-}
 
 TEST_F(AboutKeyboardTest, AScreenReaderSeesTwoLinksAndTheTextsByTheirCaptions)
 {

@@ -69,18 +69,6 @@ TEST_F(MainWindowTest, StartsShownWithTheSceneInPlaceAndAnEmptyStrip)
     EXPECT_TRUE(backend.processStarts.empty());
 }
 
-TEST_F(MainWindowTest, TheHotspotsAreNamedImagesInThePictureInCatalogueOrder)
-{
-    std::string expected;
-    for (const Spot& s : kSpots) {
-        const tk::RectPx r{s.left / 15, s.top / 15, (s.left + s.width) / 15, (s.top + s.height) / 15};
-        expected += "  " + std::string(s.name) + " " + std::to_string(r.left) + "," + std::to_string(r.top) + " " +
-                    std::to_string(r.width()) + "x" + std::to_string(r.height()) + "\n";
-    }
-    const std::string all = frm().Describe();
-    EXPECT_NE(all.find("Picture1 3,4 429x335\n" + expected), std::string::npos) << all;
-}
-
 TEST_F(MainWindowTest, EachHotspotShowsItsTitleAndIconInThePreviewAndOnlyAClickOnOneStartsAnApplet)
 {
     for (const Spot& s : kSpots) {
@@ -123,20 +111,6 @@ TEST_F(MainWindowTest, WhereHotspotsOverlapTheUpperOneTakesTheMouse)
         expectStrip(lower, where);
         move(at(c.x, c.y));
         expectStrip(upper, where);
-    }
-}
-
-TEST_F(MainWindowTest, AHotspotIncludesItsLeftAndTopEdgesButNotItsRightAndBottom)
-{
-    // The map's rectangle is 360..2895 by 240..1815 twips, with bare picture around it there.
-    const struct { int x, y; bool inMap; } points[] = {
-        {2880, 300, true}, {2895, 300, false}, {360, 300, true}, {345, 300, false},
-        {375, 1800, true}, {375, 1815, false}, {375, 240, true}, {375, 225, false},
-    };
-    for (const auto& p : points) {
-        move(at(p.x, p.y));
-        const std::string where = std::to_string(p.x) + "," + std::to_string(p.y);
-        expectStrip(p.inMap ? kSpots[Map].title : "", p.inMap ? kSpots[Map].icon : -1, where);
     }
 }
 

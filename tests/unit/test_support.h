@@ -109,8 +109,6 @@ inline void chooseMenu(HeadlessWindow& w, std::string_view caption)
     w.events->menuCommand(item->id);
 }
 
-inline HeadlessWindow& nativeOf(const tk::Container& c) { return *static_cast<HeadlessWindow*>(c.native()); }
-
 inline int countCaptioned(const HeadlessBackend& backend, std::string_view caption)
 {
     int n = 0;
