@@ -1,15 +1,12 @@
-// The About window: one object for the run, what each load fills in, the two links, and the
-// three animations on the virtual clock.
+// The About window: what each load fills in, the two links, and the three animations on the
+// virtual clock.
 #include "../../about/version_text.h"
 #include "../../app/appinfo_record.h"
 #include "test_support.h"
-#include <algorithm>
-#include <set>
 #include <string>
 #include <vector>
 
 using namespace testsupport;
-using tk::PointPx;
 namespace Button = tk::Button;
 namespace ShiftKey = tk::ShiftKey;
 
@@ -28,42 +25,29 @@ protected:
     }
     void expectLogoHome() const
     {
-        EXPECT_EQ(about->imgLogo.Left(), 8);
-        EXPECT_EQ(about->imgLogo.Top(), 8);
-        EXPECT_EQ(about->imgLogo.Width(), 78);
-    }
-    void expectLoadState() const
-    {
-        EXPECT_EQ(about->lblTit.Caption(), "Lumeno Control Panel");
-        EXPECT_EQ(about->lblVersion.Caption(), "1.00.0000");
-        EXPECT_EQ(about->lblComments.Caption(), App.Comments);
-        EXPECT_EQ(about->lblCopyright.Caption(), App.LegalCopyright);
-        EXPECT_EQ(about->lblEmail.Caption(), ContactEmail);
-        EXPECT_EQ(about->lblWeb.Caption(), WebSite);
-        EXPECT_EQ(about->lblVersion.ForeColor(), tk::Rgb(0, 0, 255));
-        EXPECT_EQ(about->lblCopyright.ForeColor(), tk::Rgb(80, 80, 255));
-        EXPECT_EQ(about->BackColor(), tk::Rgb(255, 255, 0));
-        EXPECT_EQ(about->picCont.BackColor(), about->BackColor());
-        const tk::RectPx box = about->picCont.clientRect();
-        const auto ops = aboutWin->paint();
-        EXPECT_TRUE(std::any_of(ops.begin(), ops.end(), [&](const tk::headless::DrawOp& op) {
-            return op.kind == tk::headless::DrawOp::Kind::Fill && op.color == about->BackColor() &&
-                   op.rect.left == box.left && op.rect.top == box.top;
-        })) << "the box's own background";
-        // The title is far wider than the comments, so it spans the window's outer width.
-        EXPECT_EQ(about->lblTit.Left(), 0);
-        EXPECT_EQ(about->lblTit.Width(), float(aboutWin->outer.width()));
-        EXPECT_TRUE(about->lblDisc.Visible());
-        EXPECT_EQ(about->lblComments.Top(), 0);
-        expectLogoHome();
-        EXPECT_EQ(about->Timer1.Interval(), 200);
-        EXPECT_TRUE(about->tmrHideDisc.Enabled());
+        EXPECT_EQ(about->imgLogo.pixelRect(), (RectPx{8, 8, 86, 86}));
     }
 };
 
 TEST_F(AboutTest, LoadFillsTheLabelsAndShortCommentsStandStill)
 {
-    expectLoadState();
+    EXPECT_EQ(about->lblTit.Caption(), "Lumeno Control Panel");
+    EXPECT_EQ(about->lblVersion.Caption(), "1.00.0000");
+    // The comments, copyright and contact values are fixed at build time.
+    EXPECT_EQ(about->lblComments.Caption(), App.Comments);
+    EXPECT_EQ(about->lblCopyright.Caption(), App.LegalCopyright);
+    EXPECT_EQ(about->lblEmail.Caption(), ContactEmail);
+    EXPECT_EQ(about->lblWeb.Caption(), WebSite);
+    EXPECT_EQ(about->lblVersion.ForeColor(), tk::Rgb(0, 0, 255));
+    EXPECT_EQ(about->lblCopyright.ForeColor(), tk::Rgb(80, 80, 255));
+    EXPECT_EQ(about->BackColor(), tk::Rgb(255, 255, 0));
+    EXPECT_EQ(about->picCont.BackColor(), tk::Rgb(255, 255, 0));
+    // The title is far wider than the comments, so it spans the window's outer width.
+    EXPECT_EQ(about->lblTit.Left(), 0);
+    EXPECT_EQ(about->lblTit.Width(), float(aboutWin->outer.width()));
+    EXPECT_TRUE(about->lblDisc.Visible());
+    expectLogoHome();
+    EXPECT_EQ(about->Timer1.Interval(), 200);
     backend.advance(10000);
     EXPECT_TRUE(about->lblComments.AutoSize());
     EXPECT_LE(about->lblComments.Height(), about->picCont.Height());
@@ -80,10 +64,10 @@ TEST(VersionText, PadsMinorAndRevisionOnTheLeftAndNeverCuts)
 
 TEST_F(AboutTest, LinksOpenTheFixedAddressesThroughTheShell)
 {
-    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblEmail.pixelRect())));
-    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblWeb.pixelRect())));
+    clickAt(*aboutWin, centre(about->lblEmail.pixelRect()));
+    clickAt(*aboutWin, centre(about->lblWeb.pixelRect()));
     about->lblEmail.SetCaption("someone@else.example"); // what the label shows does not matter
-    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblEmail.pixelRect())));
+    clickAt(*aboutWin, centre(about->lblEmail.pixelRect()));
     std::vector<std::string> calls;
     for (const auto& c : backend.shellCalls)
         calls.push_back(c.verb + "|" + c.file + "|" + c.parameters + "|" + c.directory + "|" +
@@ -99,22 +83,14 @@ TEST_F(AboutTest, TheDisclaimerTickHidesItOnceAtFiveSecondsWhateverThePressesDid
     EXPECT_TRUE(about->lblDisc.Visible());
     backend.advance(1);
     EXPECT_FALSE(about->lblDisc.Visible());
-    EXPECT_FALSE(about->tmrHideDisc.Enabled());
     clickLogo(Button::Left);
     backend.advance(60000);
-    EXPECT_TRUE(about->lblDisc.Visible());
+    EXPECT_TRUE(about->lblDisc.Visible()) << "one tick only";
 
-    reopen(); // a press before the tick hides it, and the tick leaves it hidden
+    reopen(); // a press before the tick hides it, a second shows it, and the tick hides it
     backend.advance(1000);
     clickLogo(Button::Left);
     EXPECT_FALSE(about->lblDisc.Visible());
-    backend.advance(4000);
-    EXPECT_FALSE(about->lblDisc.Visible());
-    EXPECT_FALSE(about->tmrHideDisc.Enabled());
-
-    reopen(); // a second press shows it again shortly before the tick, which hides it
-    backend.advance(1000);
-    clickLogo(Button::Left);
     backend.advance(3900);
     clickLogo(Button::Right);
     EXPECT_TRUE(about->lblDisc.Visible());
@@ -147,26 +123,21 @@ TEST_F(AboutTest, TheLogoFollowsTheCursorWhileHeldWithCtrlAndGoesHomeAfterReleas
     backend.cursor = {500, 400};
     backend.advance(200); // first logo tick: not chasing, stays home, then every 50 ms
     expectLogoHome();
-    EXPECT_EQ(about->Timer1.Interval(), 50);
-
     press(Button::Left, ShiftKey::Ctrl);
     backend.advance(49);
     expectLogoHome();
     backend.advance(1);
     EXPECT_EQ(logo(), cursorFromWindowCorner());
-    EXPECT_EQ(about->ptCursor.x, 500);
-    EXPECT_EQ(about->ptCursor.y, 400);
     EXPECT_EQ(about->imgLogo.Width(), 78);
 
     backend.cursor = {650, 470};
     aboutWin->accessibleEvents.clear();
     backend.advance(50);
     EXPECT_EQ(logo(), cursorFromWindowCorner());
-    // A reader hears the logo, a graphic, move.
-    const tk::AccessibleItem logoItem = aboutWin->events->accessibleItem(aboutWin->accessibleEvents.at(0).second);
-    EXPECT_EQ(aboutWin->accessibleEvents.at(0).first, tk::AccessibleEvent::LocationChange);
-    EXPECT_EQ(logoItem.role, tk::Role::Graphic);
-    EXPECT_EQ(logoItem.rect, about->imgLogo.pixelRect());
+    // A reader hears the logo move.
+    ASSERT_FALSE(aboutWin->accessibleEvents.empty());
+    EXPECT_EQ(aboutWin->accessibleEvents[0], std::pair(tk::AccessibleEvent::LocationChange, 1));
+    EXPECT_EQ(aboutWin->events->accessibleItem(1).rect, about->imgLogo.pixelRect());
     // Moving the window keeps the relation to its outer corner.
     aboutWin->outer = {aboutWin->outer.left + 40, aboutWin->outer.top + 10, aboutWin->outer.right + 40,
                        aboutWin->outer.bottom + 10};
@@ -175,14 +146,12 @@ TEST_F(AboutTest, TheLogoFollowsTheCursorWhileHeldWithCtrlAndGoesHomeAfterReleas
     const PointPx lastChase = logo();
 
     backend.advance(20);
-    release(Button::Left);
-    EXPECT_EQ(about->Timer1.Interval(), 200);
+    release(Button::Left); // the rest is 200 ms again
     backend.cursor = {100, 100};
     backend.advance(199);
     EXPECT_EQ(logo(), lastChase);
     backend.advance(1);
     expectLogoHome();
-    EXPECT_EQ(about->Timer1.Interval(), 50);
 }
 
 // A 96-DPI primary monitor and a 192-DPI one to its right, where text measures a pixel wider a
@@ -192,12 +161,13 @@ TEST_F(AboutTest, OnEachOfTwoMonitorsTheChaseIsExactAndLabelsMeasureAtThatMonito
     backend.textSize = [](std::string_view text, tk::SizePx s, int dpi) {
         return dpi == 192 ? tk::SizePx{s.cx + int(text.size()), s.cy} : s;
     };
-    const float versionAt96 = about->lblVersion.Width();
+    const float versionAt96 = about->lblVersion.Width(), outerAt96 = float(aboutWin->outer.width());
     for (const int dpi : {96, 192, 96}) {
         SCOPED_TRACE(testing::Message() << dpi << " DPI");
         aboutWin->moveToMonitor(dpi, dpi == 96 ? tk::DevicePoint{200, 150} : tk::DevicePoint{2200, 300});
         const tk::DisplayScale scale(dpi);
         EXPECT_EQ(about->lblVersion.Width(), versionAt96 + (dpi == 192 ? 9 : 0)) << "\"1.00.0000\" measured here";
+        EXPECT_EQ(about->lblTit.Width(), outerAt96) << "the title still spans the window";
         backend.cursor = {aboutWin->outer.left + scale.toDevice(150), aboutWin->outer.top + scale.toDevice(120)};
         backend.mouseDown(*aboutWin, scale.toDevice(logo()), Button::Left, ShiftKey::Ctrl); // device pixels
         backend.advance(250);
@@ -205,12 +175,10 @@ TEST_F(AboutTest, OnEachOfTwoMonitorsTheChaseIsExactAndLabelsMeasureAtThatMonito
         backend.mouseUp(*aboutWin, scale.toDevice(logo()), Button::Left);
         backend.advance(250); // home again
     }
-
     // A window made on the 192-DPI monitor measures there from the start.
     aboutWin->close();
     backend.dpi = 192;
-    aboutWin = chooseAbout();
-    ASSERT_NE(aboutWin, nullptr);
+    ASSERT_NE(chooseAbout(), nullptr);
     EXPECT_EQ(about->lblVersion.Width(), versionAt96 + 9);
 }
 

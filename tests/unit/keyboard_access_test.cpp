@@ -1,14 +1,13 @@
-// The windows without a mouse: the keyboard's focus over the hotspots and the About window's
-// links, the strip and the focus cue that follow it, applets started from the keyboard, and what
-// a screen reader is told (items, names, roles, places, hit tests, actions, focus events).
+// The windows without a mouse: the keyboard's order over the hotspots, the strip that follows
+// it, applets started from the keyboard, and what a screen reader is told of the main window and
+// the About window (items, names, roles, places, hit tests, actions, focus events).
+#include "../../app/appinfo_record.h"
 #include "test_support.h"
 #include <algorithm>
 #include <string>
 #include <vector>
 
 using namespace testsupport;
-using tk::PointPx;
-using tk::RectPx;
 namespace Key = tk::Key;
 
 namespace {
@@ -17,26 +16,11 @@ namespace {
 const std::vector<int> kReadingOrder{Map,  Clock,    Display,  RightSpeaker, LeftSpeaker, Globe, Modem,
                                      CDs,  Computer, HardDisk, Keyboard,     Mouse,       Keys};
 
-// A hotspot's rectangle in the window's client pixels: the picture's inside starts at (5, 6).
-RectPx rectOf(const Spot& s)
-{
-    return {5 + s.left / 15, 6 + s.top / 15, 5 + (s.left + s.width) / 15, 6 + (s.top + s.height) / 15};
-}
-
-// The topmost hotspot at a client point by the catalogue's z-order, -1 for none.
-int spotAt(PointPx p)
-{
-    for (std::size_t i = 0; i < kSpots.size(); ++i)
-        if (rectOf(kSpots[i]).contains(p))
-            return int(i);
-    return -1;
-}
-
 class KeyboardTest : public MainWindowTestBase {
 protected:
     tk::WindowEvents& events() { return *mainWin->events; }
 
-    // The hotspot with the keyboard's focus, -1 for none, by its image.
+    // The hotspot with the keyboard's focus by its catalogue row, -1 for none.
     int focused()
     {
         for (int i = 0; i < 13; ++i)
@@ -44,37 +28,35 @@ protected:
                 return i;
         return frm().FocusedControl() ? -2 : -1;
     }
-    void expectStrip(int spot, const std::string& where)
-    {
-        EXPECT_EQ(frm().lblInfo.Caption(), kSpots[std::size_t(spot)].title) << where;
-        EXPECT_EQ(frm().imgPreview.Picture(), icons[std::size_t(kSpots[std::size_t(spot)].icon)]) << where;
-    }
     std::vector<std::string> starts()
     {
         std::vector<std::string> out;
         for (const auto& s : backend.processStarts)
-            out.push_back(s.commandLine);
+            out.push_back(s.program + "|" + s.commandLine + "|" + std::to_string(s.showState));
         return out;
     }
-    static std::string applet(int spot) { return std::string(kAppletCommands[kSpots[std::size_t(spot)].applet]); }
+    static std::string applet(int spot)
+    {
+        return "rundll32.exe|" + std::string(kAppletCommands[kSpots[std::size_t(spot)].applet]) + "|5";
+    }
 };
 
 TEST_F(KeyboardTest, TabGoesRoundTheHotspotsInReadingOrderBothWays)
 {
+    EXPECT_EQ(focused(), -1) << "no focus until a key picks one";
     std::vector<int> forward, backward;
     for (int i = 0; i < 14; ++i) {
         backend.press(Key::Tab);
         forward.push_back(focused());
+        expectStrip(forward.back(), "tab"); // the strip follows the focus as it follows hover
     }
     std::vector<int> expected = kReadingOrder;
     expected.push_back(Map); // round again
     EXPECT_EQ(forward, expected);
-
     for (int i = 0; i < 14; ++i) {
         backend.press(Key::Tab, tk::ShiftKey::Shift);
         backward.push_back(focused());
     }
-    // From the map backwards: the last one first, round to the map and past it.
     std::vector<int> reversed(kReadingOrder.rbegin(), kReadingOrder.rend());
     reversed.push_back(Keys);
     EXPECT_EQ(backward, reversed);
@@ -91,20 +73,15 @@ TEST_F(KeyboardTest, ArrowsGoToTheNearestHotspotThatWayAndStayAtDeadEnds)
 {
     // From each centre, the nearest centre within the quarter turn around the arrow's direction.
     const struct { int from, key, to; } moves[] = {
-        {Map, Key::Right, Display},        {Map, Key::Down, LeftSpeaker},      {Display, Key::Left, LeftSpeaker},
-        {Display, Key::Right, RightSpeaker}, {Display, Key::Down, Computer},   {RightSpeaker, Key::Right, Clock},
-        {Clock, Key::Left, RightSpeaker},  {Clock, Key::Down, CDs},            {LeftSpeaker, Key::Up, Map},
-        {LeftSpeaker, Key::Down, Globe},   {Globe, Key::Right, Computer},      {Modem, Key::Left, Keyboard},
-        {Modem, Key::Right, CDs},          {Modem, Key::Down, HardDisk},       {CDs, Key::Down, Mouse},
-        {Computer, Key::Up, Display},      {Keyboard, Key::Right, HardDisk},   {Mouse, Key::Left, HardDisk},
-        {Mouse, Key::Up, CDs},             {Keys, Key::Up, Globe},             {Keys, Key::Right, Computer},
+        {Map, Key::Right, Display},        {Map, Key::Down, LeftSpeaker},    {Display, Key::Right, RightSpeaker},
+        {Display, Key::Down, Computer},    {RightSpeaker, Key::Right, Clock}, {Clock, Key::Down, CDs},
+        {LeftSpeaker, Key::Down, Globe},   {Globe, Key::Right, Computer},     {Modem, Key::Left, Keyboard},
+        {Modem, Key::Down, HardDisk},      {Mouse, Key::Left, HardDisk},      {Keys, Key::Up, Globe},
         // Dead ends: nothing that way, the focus stays.
-        {Map, Key::Up, Map},               {Map, Key::Left, Map},              {Clock, Key::Right, Clock},
-        {Clock, Key::Up, Clock},           {Mouse, Key::Right, Mouse},         {Mouse, Key::Down, Mouse},
-        {Keys, Key::Left, Keys},           {Keys, Key::Down, Keys},            {Globe, Key::Left, Globe},
+        {Map, Key::Up, Map},               {Clock, Key::Right, Clock},        {Mouse, Key::Down, Mouse},
+        {Keys, Key::Left, Keys},
     };
     for (const auto& m : moves) {
-        // Reach the start by Tab from the first, as a user would.
         backend.press(Key::Home);
         while (focused() != m.from)
             backend.press(Key::Tab);
@@ -116,35 +93,22 @@ TEST_F(KeyboardTest, ArrowsGoToTheNearestHotspotThatWayAndStayAtDeadEnds)
     }
 }
 
-TEST_F(KeyboardTest, EnterOrSpaceStartsTheFocusedAppletOncePerPressAndRepeatsStartNothing)
+TEST_F(KeyboardTest, EnterOrSpaceStartsTheFocusedAppletOncePerPressAsAClickDoes)
 {
     backend.press(Key::Enter);
-    backend.press(Key::Space);
     EXPECT_TRUE(backend.processStarts.empty()) << "nothing focused, nothing started";
-
     backend.press(Key::Tab); // the map
     backend.keyDown(Key::Enter);
     for (int i = 0; i < 5; ++i)
         backend.keyDown(Key::Enter, 0, true); // held down: the keyboard repeats
     backend.keyUp(Key::Enter);
-    EXPECT_EQ(starts(), std::vector<std::string>{applet(Map)});
-
     backend.press(Key::End); // the keys
     backend.keyDown(Key::Space);
     backend.keyDown(Key::Space, 0, true);
     backend.keyUp(Key::Space);
-    backend.press(Key::Enter);
+    clickAt(*mainWin, centre(rectOf(kSpots[Keys])));
     EXPECT_EQ(starts(), (std::vector<std::string>{applet(Map), applet(Keys), applet(Keys)}));
-
-    // Exactly as a click: the same line, and the strip untouched by the start.
-    backend.processStarts.clear();
-    backend.click(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Keys]))));
-    backend.press(Key::Enter);
-    ASSERT_EQ(backend.processStarts.size(), 2u);
-    EXPECT_EQ(backend.processStarts[0].commandLine, backend.processStarts[1].commandLine);
-    EXPECT_EQ(backend.processStarts[0].program, backend.processStarts[1].program);
-    EXPECT_EQ(backend.processStarts[0].showState, backend.processStarts[1].showState);
-    expectStrip(Keys, "after Enter");
+    expectStrip(Keys, "after the starts");
 }
 
 TEST_F(KeyboardTest, AScreenReaderSeesThirteenButtonsInReadingOrderNamedAsTheStripNamesThem)
@@ -157,72 +121,73 @@ TEST_F(KeyboardTest, AScreenReaderSeesThirteenButtonsInReadingOrderNamedAsTheStr
         EXPECT_EQ(item.role, tk::Role::PushButton) << s.name;
         EXPECT_EQ(item.defaultAction, "Open") << s.name;
         EXPECT_EQ(item.rect, rectOf(s)) << s.name;
-        EXPECT_TRUE(item.focusable) << s.name;
-        EXPECT_FALSE(item.focused) << s.name;
+        EXPECT_TRUE(item.focusable && !item.focused) << s.name;
+        backend.processStarts.clear();
+        events().accessibleAction(i); // the default action starts what a click starts
+        EXPECT_EQ(starts(), std::vector<std::string>{applet(kReadingOrder[std::size_t(i)])}) << s.name;
     }
-    EXPECT_EQ(events().accessibleItem(6).name, "Modems"); // index 6 of the reading order
-    EXPECT_EQ(events().accessibleItem(8).name, "System Properites");
+    EXPECT_EQ(focused(), -1) << "the action moves no focus";
 
     // Last, under the picture, the strip's title as text: a reader hears it change with the hover.
     EXPECT_EQ(events().accessibleItem(13).role, tk::Role::StaticText);
     EXPECT_FALSE(events().accessibleItem(13).focusable);
     mainWin->accessibleEvents.clear();
-    backend.mouseMove(*mainWin, mainWin->scale.toDevice(centre(rectOf(kSpots[Map]))));
-    EXPECT_EQ(events().accessibleItem(13).name, kSpots[Map].title);
+    move(centre(rectOf(kSpots[Map])));
+    EXPECT_EQ(events().accessibleItem(13).name, "Regional Settings");
     EXPECT_EQ(std::count(mainWin->accessibleEvents.begin(), mainWin->accessibleEvents.end(),
                          std::pair{tk::AccessibleEvent::NameChange, 13}), 1);
-    backend.mouseMove(*mainWin, {0, 0});
 
     // Focus: the item the keyboard is on, told to the reader at each move by its index.
     backend.press(Key::Tab);
     backend.press(Key::Right);
-    EXPECT_EQ(mainWin->focusEvents, (std::vector<int>{0, 2})); // the map, then the display
     EXPECT_EQ(events().accessibleFocus(), 2);
     EXPECT_TRUE(events().accessibleItem(2).focused);
-    EXPECT_FALSE(events().accessibleItem(0).focused);
     backend.focus(nullptr);
     EXPECT_EQ(events().accessibleFocus(), -1) << "the window has no focus to name";
-    EXPECT_FALSE(events().accessibleItem(2).focused);
     backend.focus(mainWin);
-    EXPECT_EQ(mainWin->focusEvents, (std::vector<int>{0, 2, 2})) << "coming back announces it again";
+    EXPECT_EQ(mainWin->focusEvents, (std::vector<int>{0, 2, 2})) << "the map, the display, and on coming back";
 }
 
 TEST_F(KeyboardTest, TheReadersHitTestAnswersWhatTheMouseWouldHover)
 {
-    std::vector<PointPx> points;
+    // The topmost hotspot at a client point by the catalogue's z-order, -1 for none.
+    auto spotAt = [](PointPx p) {
+        for (std::size_t i = 0; i < kSpots.size(); ++i)
+            if (rectOf(kSpots[i]).contains(p))
+                return int(i);
+        return -1;
+    };
+    std::vector<PointPx> points{{4, 100}, {430, 100}, {200, 355}, {200, 3}}; // borders, strip, edge
     for (const Spot& s : kSpots) {
         const RectPx r = rectOf(s);
         points.insert(points.end(), {centre(r), {r.left, r.top}, {r.right - 1, r.bottom - 1}, {r.left - 1, r.top},
                                      {r.right, r.top}, {r.left, r.bottom}, {r.left, r.top - 1}});
     }
-    points.insert(points.end(), {{4, 100}, {430, 100}, {200, 355}, {200, 3}}); // borders, strip, edge
     for (PointPx p : points) {
         const std::string where = std::to_string(p.x) + "," + std::to_string(p.y);
-        const int expected = spotAt(p);
-        const int item = events().accessibleAt(p);
-        if (expected < 0 || p.x < 5 || p.x >= 430 || p.y < 6 || p.y >= 337) {
+        const int expected = spotAt(p), item = events().accessibleAt(p);
+        if (expected < 0 || !RectPx{5, 6, 430, 337}.contains(p)) {
             EXPECT_EQ(item, -1) << where;
             continue;
         }
         ASSERT_GE(item, 0) << where;
         EXPECT_EQ(events().accessibleItem(item).name, kSpots[std::size_t(expected)].title) << where;
-        backend.mouseMove(*mainWin, mainWin->scale.toDevice(p)); // the mouse agrees
+        move(p); // the mouse agrees
         EXPECT_EQ(frm().lblInfo.Caption(), kSpots[std::size_t(expected)].title) << where;
     }
 }
 
-// ---- The About window ----
-
 class AboutKeyboardTest : public AboutTestBase {
-protected:    tk::WindowEvents& events() { return *aboutWin->events; }
-    std::string lastShellCall()
+protected:
+    tk::WindowEvents& events() { return *aboutWin->events; }
+    std::vector<std::string> shellFiles()
     {
-        if (backend.shellCalls.empty())
-            return "none";
-        const auto& c = backend.shellCalls.back();
-        return c.verb + "|" + c.file + "|" + c.parameters + "|" + c.directory + "|" + std::to_string(c.showCommand);
+        std::vector<std::string> out;
+        for (const auto& c : backend.shellCalls)
+            out.push_back(c.file);
+        return out;
     }
-    int itemNamed(const std::string& name)
+    int itemNamed(std::string_view name)
     {
         for (int i = 0; i < events().accessibleCount(); ++i)
             if (events().accessibleItem(i).name == name)
@@ -231,46 +196,44 @@ protected:    tk::WindowEvents& events() { return *aboutWin->events; }
     }
 };
 
-TEST_F(AboutKeyboardTest, AScreenReaderSeesTwoLinksAndTheTextsByTheirCaptions)
+TEST_F(AboutKeyboardTest, TabReachesTheTwoLinksAndAReaderSeesThemAndTheTextsByTheirCaptions)
 {
-    const int web = itemNamed(about->lblWeb.Caption()), mail = itemNamed(about->lblEmail.Caption());
-    ASSERT_GE(web, 0);
-    ASSERT_GE(mail, 0);
+    ASSERT_EQ(events().accessibleCount(), 9);
+    EXPECT_EQ(events().accessibleItem(0).name, "Lumeno Control Panel"); // the title first
+    EXPECT_EQ(events().accessibleItem(1).name, "Logo");
+    EXPECT_EQ(events().accessibleItem(1).role, tk::Role::Graphic);
+    const int web = itemNamed(WebSite), mail = itemNamed(ContactEmail);
     for (int link : {web, mail}) {
-        const tk::AccessibleItem item = events().accessibleItem(link);
-        EXPECT_EQ(item.role, tk::Role::Link) << item.name;
-        EXPECT_TRUE(item.focusable) << item.name;
-        EXPECT_FALSE(item.defaultAction.empty()) << item.name;
+        ASSERT_GE(link, 0);
+        EXPECT_EQ(events().accessibleItem(link).role, tk::Role::Link);
+        EXPECT_TRUE(events().accessibleItem(link).focusable);
     }
     EXPECT_EQ(events().accessibleItem(web).rect, about->lblWeb.pixelRect());
-
-    const tk::Label* texts[] = {&about->lblTit, &about->lblVersion, &about->lblComments, &about->lblCopyright,
-                                &about->Label3, &about->lblDisc};
-    for (const tk::Label* label : texts) {
+    for (const tk::Label* label : {&about->lblVersion, &about->lblComments, &about->lblCopyright, &about->Label3}) {
         const int i = itemNamed(label->Caption());
         ASSERT_GE(i, 0) << label->Name();
         EXPECT_EQ(events().accessibleItem(i).role, tk::Role::StaticText) << label->Name();
         EXPECT_FALSE(events().accessibleItem(i).focusable) << label->Name();
     }
-    EXPECT_EQ(itemNamed("Logo"), 1);
-    EXPECT_EQ(events().accessibleItem(1).role, tk::Role::Graphic);
-    EXPECT_EQ(events().accessibleCount(), 9);
-    // Reading order: the title first; the comments, inside their box, by their place in the window.
-    EXPECT_EQ(events().accessibleItem(0).name, about->lblTit.Caption());
 
-    // The default action does what a click does.
-    backend.click(*aboutWin, aboutWin->scale.toDevice(centre(about->lblEmail.pixelRect())));
-    const std::string byClick = lastShellCall();
-    backend.shellCalls.clear();
-    events().accessibleAction(mail);
-    EXPECT_EQ(lastShellCall(), byClick);
+    // Both links on one line: the web address on the left comes first; Enter follows a link once
+    // however long it is held, and the reader's action follows it as a click does.
+    const std::string mailto = "mailto:" + std::string(ContactEmail);
+    backend.press(Key::Tab);
+    backend.press(Key::Enter);
+    backend.press(Key::Tab);
+    backend.keyDown(Key::Enter);
+    backend.keyDown(Key::Enter, 0, true);
+    events().accessibleAction(web);
+    EXPECT_EQ(shellFiles(), (std::vector<std::string>{std::string(WebSite), mailto, std::string(WebSite)}));
+    backend.press(Key::Tab);
+    EXPECT_EQ(about->FocusedControl(), &about->lblWeb) << "round again";
+    EXPECT_EQ(app.MainWindow().FocusedControl(), nullptr) << "the main window keeps its own focus";
 
-    // The hidden disclaimer keeps its index, and says it is hidden; the reader is told.
+    // The hidden disclaimer keeps its index and says it is hidden; the reader is told.
     const int disclaimer = itemNamed(about->lblDisc.Caption());
     ASSERT_GE(disclaimer, 0);
-    aboutWin->accessibleEvents.clear();
     backend.advance(5000);
-    EXPECT_EQ(events().accessibleCount(), 9);
     EXPECT_EQ(itemNamed(about->lblDisc.Caption()), disclaimer);
     EXPECT_FALSE(events().accessibleItem(disclaimer).visible);
     EXPECT_EQ(std::count(aboutWin->accessibleEvents.begin(), aboutWin->accessibleEvents.end(),

@@ -1,5 +1,6 @@
 // Shared pieces of the window tests: the program started on the headless backend, menu
-// commands sent the way a menu click arrives, and the applet command lines byte for byte.
+// commands sent the way a menu click arrives, the hotspot catalogue and the applet command lines
+// byte for byte.
 #pragma once
 #include "../../about/frmAbout.h"
 #include "../../app/frame.h"
@@ -24,6 +25,8 @@ namespace testsupport {
 
 using tk::headless::HeadlessBackend;
 using tk::headless::HeadlessWindow;
+using tk::PointPx;
+using tk::RectPx;
 
 inline constexpr std::string_view kAppletCommands[15] = {
     "rundll32.exe shell32.dll,Control_RunDLL sysdm.cpl @1",
@@ -43,18 +46,15 @@ inline constexpr std::string_view kAppletCommands[15] = {
     "rundll32.exe shell32.dll,Control_RunDLL sysdm.cpl,,0",
 };
 
-// The program's pictures for the headless backend, read from the files the resource script
-// embeds.
+// The program's pictures for the headless backend, read from the files the resource script embeds.
 inline std::vector<std::uint8_t> artResource(int id)
 {
-    std::string name;
-    if (id == IDP_SCENE)
-        name = "scene.jpg";
-    else if (id == IDP_LOGO)
-        name = "logo.gif";
-    else if (id >= IDP_ICON_FIRST && id < IDP_ICON_FIRST + 13)
-        name = "icon" + std::string(id - IDP_ICON_FIRST < 10 ? "0" : "") + std::to_string(id - IDP_ICON_FIRST) + ".bmp";
-    else
+    const int icon = id - IDP_ICON_FIRST;
+    const std::string name = id == IDP_SCENE ? "scene.jpg"
+                             : id == IDP_LOGO ? "logo.gif"
+                             : icon >= 0 && icon < 13 ? (icon < 10 ? "icon0" : "icon") + std::to_string(icon) + ".bmp"
+                                                      : "";
+    if (name.empty())
         return {};
     std::ifstream in(std::string(LUMENO_ART_DIR) + "/" + name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -87,7 +87,15 @@ inline constexpr std::array<Spot, 13> kSpots{{
 // Rows of kSpots by the object they are.
 enum SpotIndex { Mouse, Clock, Keys, Globe, Keyboard, HardDisk, Computer, Display, RightSpeaker, Modem, CDs, LeftSpeaker, Map };
 
-inline tk::PointPx centre(tk::RectPx r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
+// A point given in twips of the picture, in the main window's client pixels: Picture1's inner
+// area starts at (5, 6), its outer edge at (3, 4) plus a 2-pixel border.
+inline constexpr PointPx at(int twipsX, int twipsY) { return {5 + twipsX / 15, 6 + twipsY / 15}; }
+inline RectPx rectOf(const Spot& s)
+{
+    const PointPx a = at(s.left, s.top), b = at(s.left + s.width, s.top + s.height);
+    return {a.x, a.y, b.x, b.y};
+}
+inline PointPx centre(RectPx r) { return {(r.left + r.right) / 2, (r.top + r.bottom) / 2}; }
 
 inline const tk::MenuSpec* findMenuItem(const std::vector<tk::MenuSpec>& items, std::string_view caption)
 {
@@ -109,14 +117,6 @@ inline void chooseMenu(HeadlessWindow& w, std::string_view caption)
     w.events->menuCommand(item->id);
 }
 
-inline int countCaptioned(const HeadlessBackend& backend, std::string_view caption)
-{
-    int n = 0;
-    for (HeadlessWindow* w : backend.topLevelWindows())
-        n += w->spec.caption == caption;
-    return n;
-}
-
 // The program as started: the main window loaded and shown, no About window yet.
 class AppTest : public ::testing::Test {
 protected:
@@ -131,16 +131,16 @@ protected:
         mainWin = backend.findWindow("Lumeno ControlPanel");
         ASSERT_NE(mainWin, nullptr);
     }
-
     HeadlessWindow* chooseAbout()
     {
         chooseMenu(*mainWin, "&About");
         return backend.findWindow("About");
     }
+    void clickAt(HeadlessWindow& w, PointPx p) { backend.click(w, w.scale.toDevice(p)); }
 };
 
-// The program as started, with stand-ins for the icon art, so that which icon the preview shows
-// is checked by identity whether or not the art files are present.
+// Stand-ins for the icon art, so that which icon the preview shows is checked by identity
+// whether or not the art files are present.
 class FakeIcon final : public tk::Picture {
 public:
     tk::SizePx size() const override { return {16, 16}; }
@@ -153,15 +153,18 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        for (std::size_t i = 0; i < icons.size(); ++i) {
-            icons[i] = std::make_shared<FakeIcon>();
-            frm().imgIcons(int(i)).SetPicture(icons[i]);
-        }
+        for (std::size_t i = 0; i < icons.size(); ++i)
+            frm().imgIcons(int(i)).SetPicture(icons[i] = std::make_shared<FakeIcon>());
     }
-
     frmCPanel& frm() { return app.MainWindow(); }
+    void move(PointPx p) { backend.mouseMove(*mainWin, mainWin->scale.toDevice(p)); }
+    // The strip shows this hotspot's title and icon, or is empty for -1.
+    void expectStrip(int spot, const std::string& where = "")
+    {
+        EXPECT_EQ(frm().lblInfo.Caption(), spot < 0 ? "" : kSpots[std::size_t(spot)].title) << where;
+        EXPECT_EQ(frm().imgPreview.Picture(), spot < 0 ? nullptr : icons[std::size_t(kSpots[std::size_t(spot)].icon)])
+            << where;
+    }
 };
 
 // The program with its About window chosen from the menu, as a user opens it.
@@ -173,9 +176,8 @@ protected:
     void SetUp() override
     {
         AppTest::SetUp();
-        if (HasFatalFailure())
-            return;
-        reopen();
+        if (!HasFatalFailure())
+            reopen();
     }
     void reopen() // closes it first when it is open
     {
