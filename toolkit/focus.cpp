@@ -10,9 +10,9 @@ namespace tk {
 namespace {
 bool showing(const Control& c) { return c.Visible() && c.container()->shown(); }
 RectPx windowRect(const Control& c) { return c.pixelRect().shifted(c.container()->windowOrigin()); }
-}
 
-void FocusModel::collect(const Container& in, std::vector<Control*>& out, bool tabStopsOnly, bool visibleOnly) const
+// The controls of a container and its boxes: the tab stops, or all that have a role.
+void collect(const Container& in, std::vector<Control*>& out, bool tabStopsOnly, bool visibleOnly)
 {
     for (Control* c : in.Controls()) {
         if (visibleOnly && !c->Visible())
@@ -28,7 +28,7 @@ void FocusModel::collect(const Container& in, std::vector<Control*>& out, bool t
 
 // Top edge first, then left edge; equal ones keep their z-order. A window holds a dozen or so:
 // an insertion sort is all it takes.
-void FocusModel::sortByReadingOrder(std::vector<Control*>& order) const
+void sortByReadingOrder(std::vector<Control*>& order)
 {
     auto before = [](const Control* a, const Control* b) {
         const RectPx ra = windowRect(*a), rb = windowRect(*b);
@@ -38,6 +38,33 @@ void FocusModel::sortByReadingOrder(std::vector<Control*>& order) const
         for (std::size_t j = i; j > 0 && before(order[j], order[j - 1]); --j)
             std::swap(order[j], order[j - 1]);
 }
+
+// The control nearest to `from`'s centre among those whose centre lies that way: within the
+// quarter turn around the direction (dx, dy). None when there is none.
+Control* nearestToward(const std::vector<Control*>& order, const Control& from, int dx, int dy)
+{
+    auto centre2 = [](const Control& c) { // doubled, so that halves stay whole
+        const RectPx r = windowRect(c);
+        return PointPx{r.left + r.right, r.top + r.bottom};
+    };
+    const PointPx c = centre2(from);
+    Control* best = nullptr;
+    long long bestDistance = 0;
+    for (Control* candidate : order) {
+        const PointPx p = centre2(*candidate);
+        const int along = (p.x - c.x) * dx + (p.y - c.y) * dy;
+        const int across = (p.x - c.x) * dy + (p.y - c.y) * dx;
+        if (along <= 0 || std::abs(across) > along)
+            continue;
+        const long long d = 1LL * along * along + 1LL * across * across;
+        if (!best || d < bestDistance) {
+            best = candidate;
+            bestDistance = d;
+        }
+    }
+    return best;
+}
+} // namespace
 
 std::vector<Control*> FocusModel::readingOrder(bool tabStopsOnly) const
 {
@@ -107,31 +134,6 @@ void FocusModel::moveFocus(Control* c)
         form_.native()->focusMoved(index);
 }
 
-// The control nearest to `from`'s centre among those whose centre lies that way: within the
-// quarter turn around the direction (dx, dy). None when there is none.
-Control* FocusModel::nearestToward(const std::vector<Control*>& order, const Control& from, int dx, int dy) const
-{
-    auto centre2 = [](const Control& c) { // doubled, so that halves stay whole
-        const RectPx r = windowRect(c);
-        return PointPx{r.left + r.right, r.top + r.bottom};
-    };
-    const PointPx c = centre2(from);
-    Control* best = nullptr;
-    long long bestDistance = 0;
-    for (Control* candidate : order) {
-        const PointPx p = centre2(*candidate);
-        const int along = (p.x - c.x) * dx + (p.y - c.y) * dy;
-        const int across = (p.x - c.x) * dy + (p.y - c.y) * dx;
-        if (along <= 0 || std::abs(across) > along)
-            continue;
-        const long long d = 1LL * along * along + 1LL * across * across;
-        if (!best || d < bestDistance) {
-            best = candidate;
-            bestDistance = d;
-        }
-    }
-    return best;
-}
 
 void FocusModel::key(const KeyEvent& e)
 {

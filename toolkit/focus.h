@@ -36,12 +36,9 @@ public:
 
 private:
     std::vector<Control*> readingOrder(bool tabStopsOnly) const; // visible ones only
-    void collect(const Container& in, std::vector<Control*>& out, bool tabStopsOnly, bool visibleOnly) const;
-    void sortByReadingOrder(std::vector<Control*>& controls) const;
     int itemIndex(const Control* c) const; // -1: none
     Control* itemControl(int index) const; // null for an index out of range
     void moveFocus(Control* c);
-    Control* nearestToward(const std::vector<Control*>& order, const Control& from, int dx, int dy) const;
     bool cueVisible() const;
     void invalidateCue() const;
 
