@@ -91,8 +91,10 @@ class RealProgramTest(Checks, harness.ProgramTestCase):
         xdo(*clicks(self.window, [TARGETS[i] for i in order]))
         self.program.wait_process_starts(done + n, timeout=60)
         time.sleep(1)  # proves an absence: no start beyond one a click comes late
+        # Each click asks for its start once. Whether Wine then maps the new process is Wine's
+        # affair: now and then it fails to ("failed to map the shared user data").
         starts = self.program.process_starts()[done:]
-        self.assertEqual([s.cmdline for s in starts if s.started], [COMMANDS[HOTSPOTS[i].applet] for i in order])
+        self.assertEqual([s.cmdline for s in starts], [COMMANDS[HOTSPOTS[i].applet] for i in order])
 
     def test_abuse_leaves_the_program_working_and_its_memory_in_place(self) -> None:
         self.to_front()
