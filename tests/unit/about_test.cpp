@@ -1,5 +1,5 @@
-// The About window: what each load fills in, the two links, and the three animations on the
-// virtual clock.
+// The About window: what each load fills in and the three animations on the virtual clock (the
+// links are in the keyboard tests, with the reader's view of them).
 #include "../../about/version_text.h"
 #include "../../app/appinfo_record.h"
 #include "test_support.h"
@@ -60,21 +60,6 @@ TEST(VersionText, PadsMinorAndRevisionOnTheLeftAndNeverCuts)
     EXPECT_EQ(VersionText(2, 15, 3), "2.15.0003");
     EXPECT_EQ(VersionText(1, 100, 0), "1.100.0000");
     EXPECT_EQ(VersionText(10, 5, 12345), "10.05.12345");
-}
-
-TEST_F(AboutTest, LinksOpenTheFixedAddressesThroughTheShell)
-{
-    clickAt(*aboutWin, centre(about->lblEmail.pixelRect()));
-    clickAt(*aboutWin, centre(about->lblWeb.pixelRect()));
-    about->lblEmail.SetCaption("someone@else.example"); // what the label shows does not matter
-    clickAt(*aboutWin, centre(about->lblEmail.pixelRect()));
-    std::vector<std::string> calls;
-    for (const auto& c : backend.shellCalls)
-        calls.push_back(c.verb + "|" + c.file + "|" + c.parameters + "|" + c.directory + "|" +
-                        std::to_string(c.showCommand));
-    const std::string mail = "Open|mailto:" + std::string(ContactEmail) + "|||1";
-    EXPECT_EQ(calls, (std::vector<std::string>{mail, "Open|" + std::string(WebSite) + "|||1", mail}));
-    EXPECT_TRUE(backend.messageBoxes.empty());
 }
 
 TEST_F(AboutTest, TheDisclaimerTickHidesItOnceAtFiveSecondsWhateverThePressesDid)

@@ -29,7 +29,7 @@ protected:
 
 TEST(ProgramStart, FailsWhenTheMainWindowCannotBeMade)
 {
-    HeadlessBackend backend{artResource};
+    HeadlessBackend backend;
     tk::BackendInstaller install{backend};
     backend.refuseWindows = true;
     Application app;

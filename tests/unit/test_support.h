@@ -4,22 +4,14 @@
 #pragma once
 #include "../../about/frmAbout.h"
 #include "../../app/frame.h"
-#include "../../app/resource_ids.h"
 #include "toolkit/headless/headless_backend.h"
 #include "../../mainwindow/frmCPanel.h"
 #include <gtest/gtest.h>
 #include <array>
-#include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#ifndef LUMENO_ART_DIR
-#error "LUMENO_ART_DIR must name the art folder"
-#endif
 
 namespace testsupport {
 
@@ -45,20 +37,6 @@ inline constexpr std::string_view kAppletCommands[15] = {
     "rundll32.exe shell32.dll,Control_RunDLL mmsys.cpl @1",
     "rundll32.exe shell32.dll,Control_RunDLL sysdm.cpl,,0",
 };
-
-// The program's pictures for the headless backend, read from the files the resource script embeds.
-inline std::vector<std::uint8_t> artResource(int id)
-{
-    const int icon = id - IDP_ICON_FIRST;
-    const std::string name = id == IDP_SCENE ? "scene.jpg"
-                             : id == IDP_LOGO ? "logo.gif"
-                             : icon >= 0 && icon < 13 ? (icon < 10 ? "icon0" : "icon") + std::to_string(icon) + ".bmp"
-                                                      : "";
-    if (name.empty())
-        return {};
-    std::ifstream in(std::string(LUMENO_ART_DIR) + "/" + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
 
 struct Spot {
     const char* name; // the image's name, as debug output shows it
@@ -120,7 +98,7 @@ inline void chooseMenu(HeadlessWindow& w, std::string_view caption)
 // The program as started: the main window loaded and shown, no About window yet.
 class AppTest : public ::testing::Test {
 protected:
-    HeadlessBackend backend{artResource};
+    HeadlessBackend backend; // no art: the tests check pictures by identity
     tk::BackendInstaller install{backend};
     Application app;
     HeadlessWindow* mainWin = nullptr;
@@ -139,8 +117,7 @@ protected:
     void clickAt(HeadlessWindow& w, PointPx p) { backend.click(w, w.scale.toDevice(p)); }
 };
 
-// Stand-ins for the icon art, so that which icon the preview shows is checked by identity
-// whether or not the art files are present.
+// Stand-ins for the icon art, so that which icon the preview shows is checked by identity.
 class FakeIcon final : public tk::Picture {
 public:
     tk::SizePx size() const override { return {16, 16}; }
