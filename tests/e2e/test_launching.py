@@ -80,6 +80,16 @@ class LaunchAssertions:
         return harness.wait_until(lambda: [s for s in self.program.process_starts()[count - 1:count] if s.cwd],
                                   20, 0.1, f"process start {count} and its folder")[0]
 
+    def click_each(self, window: harness.Window, points, probe: harness.Probe) -> list[harness.ProcessStart]:
+        # Each point clicked once its last click's start is ended, before that applet's window
+        # could cover the picture and take the next click.
+        starts = []
+        for point in points:
+            xdo(*clicks(window, [point]))
+            starts.append(self.wait_start(len(starts) + 1))
+            probe.terminate(starts[-1].pid)
+        return starts
+
     def assert_starts(self, starts: list[harness.ProcessStart], expected: list[tuple[str, str]]) -> None:
         seen = [((s.app or "").lower(), (s.image or "").lower(), s.cmdline, s.final_cmdline,
                  s.cwd.lower().rstrip("\\"), s.started and not s.truncated) for s in starts]
@@ -102,12 +112,8 @@ class ClickTest(LaunchAssertions, harness.ProgramTestCase):
                        any(n in COMMANDS[h.applet] for h in spots.HOTSPOTS)), folder=True)
         expected = [expected_start(h.applet, files.dir) for h in spots.HOTSPOTS]
         xdo(*clicks(self.window, [spots.BARE_POINT]))
-        starts = []
         with harness.ProbeServer(harness.session()) as probe:
-            for n, point in enumerate(spots.POINTS, 1):
-                xdo(*clicks(self.window, [point]))
-                starts.append(self.wait_start(n))
-                probe.terminate(starts[-1].pid)  # before its window could cover the picture
+            starts = self.click_each(self.window, spots.POINTS, probe)
         self.assert_starts(starts, expected)
         # A double click where the Control Panel starts: one start, shown with state 5.
         xdo(*clicks(self.window, [spots.POINTS[expected.index((CONTROL, "control.exe"))]], "--repeat", 2, "--delay", 80))
@@ -182,11 +188,7 @@ class PlantedFilesTest(LaunchAssertions, unittest.TestCase):
         own, wine = self.probe.process(window.pid), lambda p: "z:" + str(p).replace("/", "\\").lower()
         self.assertEqual((own["cwd"].lower(), own["image"].lower()),
                          (wine(cwd) + "\\", wine(beside / harness.EXE.name)), "not the planted setup")
-        starts = []
-        for name in ("imgClock", "imgModem"):
-            xdo(*clicks(window, [spots.POINTS[spots.INDEX[name]]]))
-            starts.append(self.wait_start(len(starts) + 1))
-            self.probe.terminate(starts[-1].pid)  # before its window could take the next click
+        starts = self.click_each(window, [spots.POINTS[spots.INDEX[n]] for n in ("imgClock", "imgModem")], self.probe)
         # Neither timedate.cpl nor modem.cpl is in Wine's system directory.
         self.assert_starts(starts, [(CONTROL, "control.exe")] * 2)
         time.sleep(0.5)  # proves an absence: no process of the clicks leaves a marker late
